@@ -1,0 +1,91 @@
+#include "app/debug_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/core/format.h"
+
+CDebugLog g_DebugLog;
+
+namespace {
+
+// Writes all of data, retrying after interruptions and partial writes.
+void WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+CDebugLog::CDebugLog() : m_bToFile(false), m_nIndent(0), m_szText{}, m_szFileName{} {}
+
+CDebugLog::~CDebugLog() = default;
+
+void CDebugLog::CreateLogFile(const char* path) {
+  std::lock_guard lock(m_lock);
+  m_bToFile = true;
+  std::snprintf(m_szFileName, sizeof m_szFileName, "%s", path);
+  const int fd = ::open(m_szFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd >= 0) ::close(fd);
+}
+
+void CDebugLog::Print(const char* format, ...) {
+  std::lock_guard lock(m_lock);
+  // The indentation is cut where it would leave no room for the text.
+  const std::size_t room = sizeof m_szText - platform::kFormatLimit - 1;
+  std::size_t spaces = static_cast<std::size_t>(m_nIndent) * 4;
+  if (spaces > room) spaces = room;
+  std::memset(m_szText, ' ', spaces);
+
+  std::va_list args;
+  va_start(args, format);
+  const std::size_t length = spaces + platform::FormatTextV(m_szText + spaces, format, args);
+  va_end(args);
+
+  if (!m_bToFile) {
+    std::fprintf(stderr, "%s\n", m_szText);
+    return;
+  }
+
+  // Append the line in one write; the separator goes only between lines.
+  const int fd = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  struct stat info {};
+  const bool empty = ::fstat(fd, &info) != 0 || info.st_size == 0;
+  std::string line;
+  line.reserve(length + 2);
+  if (!empty) line.append("\r\n");
+  line.append(m_szText, length);
+  WriteAll(fd, line.data(), line.size());
+  ::close(fd);
+}
+
+void CDebugLog::IndentUp() {
+  std::lock_guard lock(m_lock);
+  ++m_nIndent;
+}
+
+void CDebugLog::IndentDown() {
+  std::lock_guard lock(m_lock);
+  m_nIndent = m_nIndent > 0 ? m_nIndent - 1 : 0;
+}
+
+int CDebugLog::Indent() const {
+  std::lock_guard lock(m_lock);
+  return m_nIndent;
+}
+
+void DebugWindowPrint(const char* text) { std::fprintf(stderr, "%s\n", text); }

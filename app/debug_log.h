@@ -1,0 +1,37 @@
+// The diagnostic log: "log.txt" in the program folder, one line per Print, with an
+// indentation that follows the nesting of operations.
+#pragma once
+
+#include <mutex>
+
+class CDebugLog {
+ public:
+  CDebugLog();
+  ~CDebugLog();
+  CDebugLog(const CDebugLog&) = delete;
+  CDebugLog& operator=(const CDebugLog&) = delete;
+
+  // From now on lines go to the file at path, which is created (or emptied) now.
+  void CreateLogFile(const char* path);
+  // Formats one line (see platform/core/format.h) after 4 spaces per indentation
+  // level and appends it: CR LF before every line but the file's first.
+  void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void IndentUp();
+  // Lowers the level by one; it never goes below 0.
+  void IndentDown();
+
+  int Indent() const;
+
+ private:
+  bool m_bToFile;
+  int m_nIndent;
+  char m_szText[4096];
+  char m_szFileName[4096];
+  // Lines from the window's and the worker's threads are written whole, one at a time.
+  mutable std::mutex m_lock;
+};
+
+extern CDebugLog g_DebugLog;
+
+// Echoes a failure text to the developer channel (standard error).
+void DebugWindowPrint(const char* text);

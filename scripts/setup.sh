@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package Halvane needs to build, run and test.
+# Safe to run again: it only calls apt-get when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config g++ clang
+  googletest libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libfluidsynth-dev fluidsynth libmp3lame-dev lame
+  fluid-soundfont-gm timgm6mb-soundfont
+  xvfb xauth fonts-dejavu-core
+  mpg123 libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
+    apt-get update -qq
+    apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+fi
