@@ -1,0 +1,34 @@
+// The engine's process-wide record: every interface the rendering uses, each
+// holding one reference that the record owns. Storing a new object into a field
+// releases the one it replaces.
+#pragma once
+
+#include "platform/com/unknown.h"
+#include "platform/dmo/dmo.h"
+#include "platform/dmusic/dmusic.h"
+#include "platform/dsound/dsound.h"
+
+class CMusicTool;
+struct ICapturedAudio;
+
+struct EngineState {
+  EngineState();
+  ~EngineState();
+  EngineState(const EngineState&) = delete;
+  EngineState& operator=(const EngineState&) = delete;
+
+  platform::ComPtr<IDirectMusic8> pDirectMusic;
+  platform::ComPtr<IDirectMusicPerformance8> pPerformance;
+  platform::ComPtr<IDirectMusicLoader8> pLoader;
+  platform::ComPtr<IDirectMusicAudioPath> pAudioPath;
+  platform::ComPtr<IDirectSoundBuffer8> pDirectSoundBufferInPath;
+  platform::ComPtr<IDirectMusicGraph> pGraph;
+  platform::ComPtr<CMusicTool> pMusicTool;
+  platform::ComPtr<IDirectMusicSegment8> pSegment;
+  platform::ComPtr<IDirectMusicSegmentState> pSegmentState;
+  platform::ComPtr<IMediaObject> pFilterObject;
+  platform::ComPtr<ICapturedAudio> pFilterCapture;
+  DSEFFECTDESC FilterDesc{};
+};
+
+extern EngineState g_EngineState;
