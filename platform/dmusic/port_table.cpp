@@ -1,0 +1,138 @@
+#include "platform/dmusic/port_table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+#include "platform/core/kernel.h"
+#include "platform/dmusic/dmusic.h"
+#include "platform/dmusic/wide_text.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+// The description must leave room for its terminator in DMUS_PORTCAPS.
+constexpr std::size_t kMaxDescription = 127;
+
+bool IsSoundFontName(std::string_view name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  std::string ext(name.substr(dot + 1));
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext == "sf2" || ext == "sf3" || ext == "dls";
+}
+
+// The real path of a regular file, or empty when it is missing, dangling or no file.
+std::string RealFile(const fs::path& path) {
+  std::error_code error;
+  const fs::path real = fs::canonical(path, error);
+  if (error || !fs::is_regular_file(real, error) || error) return {};
+  return real.string();
+}
+
+std::u16string Describe(const std::string& realPath, bool isDefault) {
+  const std::u16string prefix = u"FluidSynth: ";
+  const std::u16string suffix = isDefault ? u" (default)" : u"";
+  const std::u16string name = Utf8ToUtf16(fs::path(realPath).stem().string());
+  const std::size_t room = kMaxDescription - prefix.size() - suffix.size();
+  return prefix + std::u16string(CutUtf16(name, room)) + suffix;
+}
+
+PortInfo MakePort(const std::string& realPath, bool isDefault) {
+  return PortInfo{realPath, GuidFromName(realPath), Describe(realPath, isDefault), SoundFontPortFlags(),
+                  DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH};
+}
+
+std::mutex g_tableLock;
+std::optional<std::vector<PortInfo>> g_systemTable;
+std::optional<std::vector<PortInfo>> g_testTable;
+
+}  // namespace
+
+DWORD SoundFontPortFlags() {
+  return DMUS_PC_DLS | DMUS_PC_DLS2 | DMUS_PC_SOFTWARESYNTH | DMUS_PC_AUDIOPATH | DMUS_PC_DIRECTSOUND;
+}
+
+std::vector<std::string> SoundFontSearchFolders() {
+  std::vector<std::string> folders;
+  if (const char* list = std::getenv("HALVANE_SOUNDFONTS"); list != nullptr) {
+    std::string_view rest(list);
+    while (!rest.empty()) {
+      const auto colon = rest.find(':');
+      const std::string_view folder = rest.substr(0, colon);
+      if (!folder.empty()) folders.emplace_back(folder);
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  if (const std::string program = ProgramPath(); !program.empty())
+    folders.push_back((fs::path(program).parent_path() / "soundfonts").string());
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    folders.push_back(std::string(home) + "/.local/share/soundfonts");
+    folders.push_back(std::string(home) + "/.local/share/sounds/sf2");
+  }
+  folders.push_back("/usr/share/soundfonts");
+  folders.push_back("/usr/share/sounds/sf2");
+  folders.push_back("/usr/share/sounds/sf3");
+  return folders;
+}
+
+std::vector<PortInfo> ScanSoundFontPorts(const std::vector<std::string>& folders, const std::string& defaultFont) {
+  std::vector<PortInfo> ports;
+  std::set<std::string> seen;
+  if (!defaultFont.empty()) {
+    if (std::string real = RealFile(defaultFont); !real.empty()) {
+      seen.insert(real);
+      ports.push_back(MakePort(real, true));
+    }
+  }
+  for (const std::string& folder : folders) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error) continue;
+    std::vector<fs::path> names;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+      if (error) break;
+      if (IsSoundFontName(it->path().filename().string())) names.push_back(it->path());
+    }
+    std::sort(names.begin(), names.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    for (const fs::path& name : names) {
+      std::string real = RealFile(name);
+      if (real.empty() || !seen.insert(real).second) continue;
+      ports.push_back(MakePort(real, false));
+    }
+  }
+  return ports;
+}
+
+std::vector<PortInfo> ListSoundFontPorts() {
+  std::lock_guard lock(g_tableLock);
+  if (g_testTable) return *g_testTable;
+  if (!g_systemTable) g_systemTable = ScanSoundFontPorts(SoundFontSearchFolders(), kDefaultSoundFont);
+  return *g_systemTable;
+}
+
+void SetPortTableForTesting(std::optional<std::vector<PortInfo>> table) {
+  std::lock_guard lock(g_tableLock);
+  g_testTable = std::move(table);
+}
+
+std::optional<std::string> SoundFontPathForPort(const GUID& guid) {
+  const std::vector<PortInfo> ports = ListSoundFontPorts();
+  if (ports.empty()) return std::nullopt;
+  if (guid == GUID_NULL) return ports.front().path;
+  for (const PortInfo& port : ports)
+    if (port.guid == guid) return port.path;
+  return std::nullopt;
+}
+
+}  // namespace platform
