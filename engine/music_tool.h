@@ -7,7 +7,7 @@
 
 #include "platform/dmusic/dmusic.h"
 
-class CMusicTool : public IDirectMusicTool {
+class CMusicTool final : public IDirectMusicTool {
  public:
   // Starts with one reference, owned by whoever created it.
   CMusicTool() = default;

@@ -1,0 +1,38 @@
+#include "engine/engine_failure.h"
+
+#include <string>
+
+#include "app/debug_log.h"
+#include "engine/result_descriptions.h"
+
+namespace {
+
+std::string FailedText(const char* what) { return std::string(what) + " - FAILED"; }
+
+void LogFailedLines(const char* what, HRESULT hr) {
+  g_DebugLog.Print("%s - FAILED", what);
+  g_DebugLog.Print("hr = 0x%x. %s", static_cast<unsigned>(hr), GetResultDescription(hr));
+  g_DebugLog.IndentDown();
+}
+
+}  // namespace
+
+void LogFailure(const char* what, HRESULT hr, FailureEcho echo) {
+  LogFailedLines(what, hr);
+  if (echo == FailureEcho::kEcho) {
+    DebugWindowPrint(FailedText(what).c_str());
+    DebugWindowPrint(GetResultDescription(hr));
+  }
+}
+
+void LogFailure(const char* what, HRESULT hr, const char* echoText) {
+  LogFailedLines(what, hr);
+  DebugWindowPrint(echoText);
+  DebugWindowPrint(GetResultDescription(hr));
+}
+
+void LogFailureWithoutCode(const char* what, FailureEcho echo) {
+  g_DebugLog.Print("%s - FAILED", what);
+  g_DebugLog.IndentDown();
+  if (echo == FailureEcho::kEcho) DebugWindowPrint(FailedText(what).c_str());
+}

@@ -1,0 +1,22 @@
+// How an engine operation reports a failed call: the call's text with " - FAILED"
+// and the line "hr = 0x%x. %s" in the log, the log one level back up, and the same
+// texts echoed to the developer channel.
+#pragma once
+
+#include "platform/core/wintypes.h"
+
+enum class FailureEcho {
+  kEcho,    // both texts go to DebugWindowPrint as well
+  kNoEcho,  // the log only
+};
+
+// Logs "<what> - FAILED", then "hr = 0x%x. %s" with hr and its description, then
+// IndentDown; then echoes "<what> - FAILED" and the description unless told not to.
+void LogFailure(const char* what, HRESULT hr, FailureEcho echo = FailureEcho::kEcho);
+
+// As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
+void LogFailure(const char* what, HRESULT hr, const char* echoText);
+
+// For failures without a code worth showing: logs "<what> - FAILED", then
+// IndentDown; echoes only that text unless told not to.
+void LogFailureWithoutCode(const char* what, FailureEcho echo = FailureEcho::kEcho);
