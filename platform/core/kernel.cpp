@@ -24,6 +24,11 @@ void SetThreadWaitDriver(WaitDriver driver) { t_waitDriver = std::move(driver); 
 
 bool HasThreadWaitDriver() { return static_cast<bool>(t_waitDriver); }
 
+HANDLE GetProcessHeap() {
+  static char processHeap;
+  return &processHeap;
+}
+
 std::string ProgramPath() {
   std::error_code error;
   const auto path = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -18,6 +18,9 @@ using WaitDriver = std::function<void(DWORD ms)>;
 void SetThreadWaitDriver(WaitDriver driver);
 bool HasThreadWaitDriver();
 
+// The process heap's handle: a stable, non-null value (allocations use the C++ heap).
+HANDLE GetProcessHeap();
+
 // The running program's full path (from /proc/self/exe, links resolved).
 std::string ProgramPath();
 
