@@ -256,7 +256,7 @@ Key& MakeKey(Store& store, const std::string& path, const char* className, bool&
   if (Key* key = FindKey(store, path)) return *key;
   if (!IsRootPath(path)) {
     bool parentCreated = false;
-    MakeKey(store, std::string(ParentPath(path)), "", parentCreated);
+    MakeKey(store, std::string(ParentPath(path)), className, parentCreated);
   }
   created = true;
   store.keys.push_back(Key{path, className != nullptr ? className : "", {}});
