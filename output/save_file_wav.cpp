@@ -1,0 +1,96 @@
+#include "output/save_file_wav.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "app/debug_log.h"
+#include "engine/engine_state.h"
+#include "output/wave_file.h"
+
+namespace {
+
+// Logs the failed step one level deeper, returns the log to its level and echoes it.
+HRESULT Fail(const char* text) {
+  g_DebugLog.Print("%s", text);
+  g_DebugLog.IndentDown();
+  DebugWindowPrint(text);
+  return E_FAIL;
+}
+
+}  // namespace
+
+HRESULT SaveFileWAV(const char* fileName, DWORD* sampleRate) {
+  return SaveCaptureToWav(g_EngineState.pFilterCapture.Get(), fileName, sampleRate);
+}
+
+HRESULT SaveCaptureToWav(ICapturedAudio* capture, const char* fileName, DWORD* sampleRate) {
+  g_DebugLog.Print("SaveFileWAV");
+  g_DebugLog.IndentUp();
+  if (capture == nullptr) return Fail("pFilterCapture - FAILED");
+
+  // The results of the capture calls are not examined.
+  DWORD size = 0;
+  capture->GetDataSize(&size);
+  g_DebugLog.Print("FileSize: %d", static_cast<int>(size));
+
+  capture->GetFormat(&g_CaptureRecord);
+  const WAVEFORMATEX& captured = g_CaptureRecord.wfx;
+  if (sampleRate != nullptr) *sampleRate = captured.nSamplesPerSec;
+
+  // The recording can be tens of megabytes; running out of memory fails the save.
+  std::unique_ptr<BYTE[]> pWavMemory;
+  try {
+    pWavMemory = std::make_unique_for_overwrite<BYTE[]>(size);
+  } catch (const std::bad_alloc&) {
+    return Fail("HeapAlloc pWavMemory - FAILED");
+  }
+  capture->CopyData(pWavMemory.get(), size);
+  g_DebugLog.Print("pWavMemory: 0x%x", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pWavMemory.get())));
+
+  // The format handed to the writer is plain PCM, whatever the effect's own tag.
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nSamplesPerSec = captured.nSamplesPerSec;
+  g_DebugLog.Print("SamplesPerSec: %d", static_cast<int>(format.nSamplesPerSec));
+  format.wBitsPerSample = captured.wBitsPerSample;
+  g_DebugLog.Print("BitsPerSample: %d", format.wBitsPerSample);
+  format.nChannels = captured.nChannels;
+  g_DebugLog.Print("Channels: %d", format.nChannels);
+  format.nBlockAlign = captured.nBlockAlign;
+  g_DebugLog.Print("BlockAlign: %d", format.nBlockAlign);
+  format.nAvgBytesPerSec = captured.nAvgBytesPerSec;
+  g_DebugLog.Print("AvgBytesPerSec: %d", static_cast<int>(format.nAvgBytesPerSec));
+
+  std::unique_ptr<CWaveFile> waveFile(new (std::nothrow) CWaveFile);
+  if (!waveFile) return Fail("new CWaveFile - FAILED");
+  g_DebugLog.Print("new CWaveFile");
+
+  if (FAILED(waveFile->Open(fileName, &format, WAVEFILE_WRITE))) {
+    waveFile->Close();
+    return Fail("g_pWaveFile->Open - FAILED");
+  }
+  g_DebugLog.Print("CWaveFile.Open - ok");
+
+  DWORD written = 0;
+  const HRESULT hr = waveFile->Write(size, pWavMemory.get(), &written);
+  if (FAILED(hr)) {
+    Fail("g_pWaveFile->Write - FAILED");
+    waveFile->Close();  // keeps what was written up to the failure
+    return E_FAIL;
+  }
+  g_DebugLog.Print("CWaveFile.Write - ok");
+
+  // The last buffered bytes and the sizes reach the disk in Close: a failure there
+  // leaves an incomplete file, which must not count as saved.
+  if (FAILED(waveFile->Close())) return Fail("g_pWaveFile->Close - FAILED");
+  g_DebugLog.Print("CWaveFile.Close - ok");
+
+  pWavMemory.reset();
+  g_DebugLog.Print("Heap Free");
+  waveFile.reset();
+  g_DebugLog.Print("delete CWaveFile");
+
+  g_DebugLog.IndentDown();
+  return hr;
+}
