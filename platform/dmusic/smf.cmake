@@ -10,4 +10,5 @@ target_link_libraries(platform_smf PUBLIC platform_core)
 # address and undefined-behaviour sanitizers.
 if(HALVANE_FUZZ)
   target_compile_options(platform_smf PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(platform_smf INTERFACE -fsanitize=address,undefined)
 endif()
