@@ -1,0 +1,99 @@
+#include "app/debug_log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+TEST(DebugLogTest, LinesAreSeparatedAndIndentedAsWritten) {
+  TempDir dir;
+  const std::string path = dir.File("log.txt");
+  WriteFileBytes(path, "left from the last run");
+  CDebugLog log;
+  log.Print("before the file");  // goes to standard error only
+  EXPECT_EQ(ReadFileBytes(path), "left from the last run");
+
+  log.CreateLogFile(path.c_str());
+  EXPECT_EQ(ReadFileBytes(path), "");
+  log.Print("Start %s", "Halvane");
+  log.IndentUp();
+  log.Print("hr = 0x%x. %s", 0x80004005u, "n/a");
+  log.IndentUp();
+  log.Print("%d", -3);
+  log.IndentDown();
+  log.IndentDown();
+  log.IndentUp();
+  log.IndentDown();
+  log.IndentDown();
+  log.IndentDown();  // three times down from level 1: stays at 0
+  EXPECT_EQ(log.Indent(), 0);
+  log.Print("End Halvane\n");
+  log.IndentUp();
+  log.Print("back at one");
+  EXPECT_EQ(ReadFileBytes(path),
+            "Start Halvane\r\n"
+            "    hr = 0x80004005. n/a\r\n"
+            "        -3\r\n"
+            "End Halvane\n\r\n"
+            "    back at one");
+
+  // Creating the file again starts it afresh: the next line is a first line.
+  log.CreateLogFile(path.c_str());
+  log.Print("again");
+  EXPECT_EQ(ReadFileBytes(path), "    again");
+}
+
+TEST(DebugLogTest, LongTextIsCutAt1024CharactersAfterTheIndentation) {
+  TempDir dir;
+  const std::string path = dir.File("log.txt");
+  CDebugLog log;
+  log.CreateLogFile(path.c_str());
+  log.IndentUp();
+  log.IndentUp();
+  const std::string text(2000, 'x');
+  log.Print("%s", text.c_str());
+  log.Print("next");
+  EXPECT_EQ(ReadFileBytes(path), std::string(8, ' ') + std::string(1024, 'x') + "\r\n        next");
+}
+
+TEST(DebugLogTest, TwoThreadsWriteOnlyWholeLines) {
+  TempDir dir;
+  const std::string path = dir.File("log.txt");
+  CDebugLog log;
+  log.CreateLogFile(path.c_str());
+  constexpr int kLines = 400;
+  const std::string filler(300, '.');
+  auto writer = [&](const char* name) {
+    for (int i = 0; i < kLines; ++i) log.Print("%s line %d %s end", name, i, filler.c_str());
+  };
+  std::thread window(writer, "window");
+  std::thread worker(writer, "worker");
+  window.join();
+  worker.join();
+
+  const std::string bytes = ReadFileBytes(path);
+  const std::regex whole("(window|worker) line ([0-9]+) \\.{300} end");
+  std::set<std::string> seen;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = bytes.find("\r\n", start);
+    const std::string line = bytes.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80);
+    seen.insert(line.substr(0, line.find(" ....")));
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  EXPECT_EQ(seen.size(), 2u * kLines);
+}
+
+}  // namespace
