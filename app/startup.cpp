@@ -1,0 +1,113 @@
+#include "app/startup.h"
+
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/debug_log.h"
+#include "app/process_state.h"
+#include "app/settings_store.h"
+#include "app/shell_handles.h"
+#include "platform/com/com.h"
+#include "platform/core/format.h"
+#include "platform/core/kernel.h"
+#include "platform/instance/single_instance.h"
+#include "ui/dialog.h"
+#include "ui/dialog_template.h"
+#include "ui/drawing_helpers.h"
+#include "ui/main_window.h"
+#include "ui/qt/qt_session.h"
+#include "ui/winuser.h"
+
+namespace {
+
+constexpr const char* kMutexName = "halvane - mutex";
+constexpr std::size_t kModuleNameLimit = 1024;
+constexpr std::size_t kFullPathLimit = 4096;
+
+// The program's path, at most limit - 1 characters and a NUL, into buffer.
+void GetModuleFileName(char* buffer, std::size_t limit) {
+  const std::string path = platform::ProgramPath();
+  const std::size_t count = std::min(path.size(), limit - 1);
+  std::memcpy(buffer, path.data(), count);
+  buffer[count] = '\0';
+}
+
+// The absolute form of path into buffer (at most limit - 1 characters); returns the
+// length written.
+std::size_t GetFullPathName(const char* path, char* buffer, std::size_t limit) {
+  std::error_code error;
+  std::string full = std::filesystem::absolute(path, error).lexically_normal().string();
+  if (error) full = path;
+  const std::size_t count = std::min(full.size(), limit - 1);
+  std::memcpy(buffer, full.data(), count);
+  buffer[count] = '\0';
+  return count;
+}
+
+// Brings the running main window to the front when a second instance asks; the
+// listener thread hands the message over without waiting.
+void OnRegisteredMessage(UINT msg) {
+  if (ui::Toolkit* toolkit = ui::CurrentToolkit()) toolkit->Broadcast(msg, 0, 0);
+}
+
+}  // namespace
+
+int HalvaneMain(int& argc, char** argv) {
+  msgMutex = RegisterWindowMessageA("open halvane");
+  hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
+  if (GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS)) {
+    BroadcastRegisteredMessage(msgMutex, kMutexName);
+    return 0;
+  }
+
+  // The window toolkit (stands in for registering the common controls).
+  ui::qt::QtSession session(argc, argv);
+
+  AllocateProcessBuffers();
+  CoInitialize(nullptr);
+
+  GetModuleFileName(g_szScratch, kModuleNameLimit);
+  const std::size_t length = GetFullPathName(g_szScratch, g_szProgramDir, kFullPathLimit);
+  // The folder is the path up to its last '/': a program in "/" gets the empty folder.
+  for (std::size_t i = length + 1; i-- > 0;) {
+    if (g_szProgramDir[i] == '/') {
+      g_szProgramDir[i] = '\0';
+      break;
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::current_path(g_szProgramDir, ignored);
+
+  platform::FormatTextTo(g_szScratch, "%s/log.txt", g_szProgramDir);
+  g_DebugLog.CreateLogFile(g_szScratch);
+  g_DebugLog.Print("Start Halvane");
+  g_DebugLog.Print("msgMutex = 0x%x", msgMutex);
+  g_DebugLog.Print("hMutex = 0x%x", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(hMutex)));
+  g_DebugLog.Print("Heap = 0x%x", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(g_hHeap)));
+  g_DebugLog.Print("Full Path Name = %s", g_szProgramDir);
+  g_DebugLog.Print("Current Directory = %s", g_szProgramDir);
+
+  const RECT patternRect{0, 0, 128, 128};
+  CreateFillBmp(1, &patternRect, 30, 15, 0, 0, &g_hBackgroundBitmap, &g_hFillObject);
+
+  LoadRegistry();
+
+  StartRegisteredMessageListener(kMutexName, OnRegisteredMessage);
+
+  // A C++ exception from the main window or the settings save ends here.
+  bool failed = false;
+  try {
+    DialogBoxParamA(g_hInstance, ui::IDD_MAIN, nullptr, MainDlgProc, 0);
+    SaveRegistry();
+  } catch (...) {
+    failed = true;
+  }
+  if (failed) MessageBoxA(nullptr, "Failed", "Error", MB_OK);
+
+  g_DebugLog.Print("End Halvane\n");
+  StopRegisteredMessageListener();
+  return 0;
+}

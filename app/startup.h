@@ -1,0 +1,8 @@
+// The program's start and end: the single-instance rule, the process-wide buffers,
+// the program folder, the diagnostic log's banner, the background pattern, the
+// settings, and the main window run between loading and saving them.
+#pragma once
+
+// Runs the program; returns the process exit code (always 0). argc and argv are
+// handed to the window toolkit only; the program takes no arguments of its own.
+int HalvaneMain(int& argc, char** argv);
