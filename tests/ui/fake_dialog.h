@@ -1,0 +1,183 @@
+// A dialog toolkit for tests: dialogs are plain records built from the real
+// templates, every facade call is recorded, boxes answer from a script, and tests
+// play the user's part (clicks, keys, the close box) while the dialog runs.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/dialog.h"
+#include "ui/dialog_template.h"
+
+namespace ui::testing {
+
+struct MessageBoxCall {
+  bool owned;  // owned by a dialog (false: no owner window)
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+
+class FakeToolkit;
+
+class FakeDialog : public Dialog {
+ public:
+  FakeDialog(FakeToolkit& toolkit, const DialogTemplate& tmpl, DLGPROC proc);
+
+  // --- the user's part -----------------------------------------------------------
+  // A press of a push button or check box (an auto check box toggles first). Nothing
+  // happens for a disabled or hidden control.
+  void Click(int id);
+  // The user chooses entry index of a drop-down list.
+  void Choose(int id, int index);
+  // The user moves the slider.
+  void MoveSlider(int id, int position);
+  // The user selects a list item (-1 clears).
+  void SelectListItem(int id, int item);
+  void PressEnter();
+  void PressEscape();
+  void CloseBox();
+
+  // --- what happened ----------------------------------------------------------------
+  // Every facade call, as "Name id args" lines, in order.
+  std::vector<std::string> Calls() const;
+  bool Ended() const;
+  INT_PTR Result() const;
+  ButtonDecoration Decoration(int id) const;
+  bool BroughtToFront() const;
+
+  // --- Dialog ---------------------------------------------------------------------
+  int TemplateId() const override { return template_.resourceId; }
+  bool HasItem(int id) const override;
+  INT_PTR Send(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void EnableItem(int id, bool enable) override;
+  bool IsItemEnabled(int id) const override;
+  void ShowItem(int id, bool show) override;
+  bool IsItemVisible(int id) const override;
+  void SetItemText(int id, const std::string& text) override;
+  std::string ItemText(int id) const override;
+  void FocusItem(int id) override;
+  int FocusedItem() const override;
+  void DecorateButton(int id, const ButtonDecoration& decoration) override;
+  void SetCheck(int id, UINT state) override;
+  UINT GetCheck(int id) const override;
+  int ComboAddString(int id, const std::string& text) override;
+  void ComboResetContent(int id) override;
+  int ComboCount(int id) const override;
+  std::string ComboText(int id, int index) const override;
+  void ComboSetSel(int id, int index) override;
+  int ComboGetSel(int id) const override;
+  void SliderSetRange(int id, int minimum, int maximum) override;
+  void SliderSetPos(int id, int position) override;
+  int SliderGetPos(int id) const override;
+  void SliderSetTick(int id, int position) override;
+  std::vector<int> SliderTicks(int id) const override;
+  void ProgressSetPos(int id, int position) override;
+  int ProgressGetPos(int id) const override;
+  void ListSetFullRowSelect(int id, bool on) override;
+  void ListInsertColumn(int id, int column, const std::string& title, int width) override;
+  std::vector<std::string> ListColumns(int id) const override;
+  int ListInsertItem(int id, int index, const std::string& text) override;
+  void ListSetItemText(int id, int item, int subItem, const std::string& text) override;
+  std::string ListItemText(int id, int item, int subItem) const override;
+  bool ListDeleteItem(int id, int item) override;
+  void ListDeleteAllItems(int id) override;
+  int ListCount(int id) const override;
+  int ListGetSel(int id) const override;
+  void ListSetSel(int id, int item) override;
+  void SetTitle(const std::string& title) override;
+  std::string Title() const override;
+  RECT ClientRect() const override;
+  void BringToFront() override;
+  void End(INT_PTR result) override;
+  int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
+  std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) override;
+  std::optional<std::string> BrowseForFolder(const std::string& title, const std::string& initialFolder) override;
+
+ private:
+  struct Control {
+    ControlKind kind;
+    std::string text;
+    bool enabled = true;
+    bool visible = true;
+    UINT check = BST_UNCHECKED;
+    std::vector<std::string> entries;  // combo entries
+    int selection = -1;                // combo or list selection
+    int minimum = 0, maximum = 100, position = 0;
+    std::vector<int> ticks;
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;  // list items: sub-items
+    ButtonDecoration decoration;
+  };
+
+  void Record(std::string line) const;
+  Control* Find(int id);
+  const Control* Find(int id) const;
+  void Notify(int id, UINT code, int item);
+  void Command(int id, UINT code);
+
+  FakeToolkit& toolkit_;
+  const DialogTemplate& template_;
+  DLGPROC proc_;
+  mutable std::recursive_mutex lock_;
+  std::map<int, Control> controls_;
+  mutable std::vector<std::string> calls_;
+  std::string title_;
+  int focus_ = 0;
+  bool ended_ = false;
+  bool broughtToFront_ = false;
+  INT_PTR result_ = 0;
+};
+
+class FakeToolkit : public Toolkit {
+ public:
+  // While a dialog runs (after WM_INITDIALOG, unless it already ended) the script
+  // plays the user's part; the dialog then gets WM_DESTROY whether or not it ended.
+  using Script = std::function<void(FakeDialog& dialog)>;
+  void SetScript(int templateId, Script script);
+
+  // Scripted answers, used first in, first out; without one a box answers IDOK and
+  // the file and folder dialogs are cancelled.
+  void QueueOpenFiles(std::optional<std::vector<std::string>> answer);
+  void QueueFolder(std::optional<std::string> answer);
+
+  std::vector<MessageBoxCall> MessageBoxes() const;
+  std::vector<int> Runs() const;   // template ids of the dialogs run, in order
+  int QuitRequests() const;
+
+  INT_PTR RunDialog(int templateId, HWND owner, DLGPROC proc, LPARAM param) override;
+  void PostQuit(int exitCode) override;
+  void Broadcast(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
+
+ private:
+  friend class FakeDialog;
+  void RecordBox(MessageBoxCall call);
+  std::optional<std::vector<std::string>> NextOpenFiles();
+  std::optional<std::string> NextFolder();
+
+  mutable std::mutex lock_;
+  std::map<int, Script> scripts_;
+  std::deque<std::optional<std::vector<std::string>>> openFiles_;
+  std::deque<std::optional<std::string>> folders_;
+  std::vector<MessageBoxCall> boxes_;
+  std::vector<int> runs_;
+  std::vector<FakeDialog*> running_;
+  int quitRequests_ = 0;
+};
+
+// Installs a toolkit as the current one for a test's scope.
+class ScopedToolkit {
+ public:
+  explicit ScopedToolkit(Toolkit& toolkit) { SetToolkit(&toolkit); }
+  ~ScopedToolkit() { SetToolkit(nullptr); }
+  ScopedToolkit(const ScopedToolkit&) = delete;
+  ScopedToolkit& operator=(const ScopedToolkit&) = delete;
+};
+
+}  // namespace ui::testing
