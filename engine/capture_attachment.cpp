@@ -1,0 +1,112 @@
+#include "engine/capture_attachment.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/debug_log.h"
+#include "engine/engine_failure.h"
+#include "engine/engine_state.h"
+#include "output/captured_audio.h"
+#include "platform/com/com.h"
+#include "platform/core/code_page.h"
+#include "platform/core/kernel.h"
+#include "platform/dmo/dmo.h"
+
+namespace {
+
+constexpr const char* kFilterName = "OVDMOFilter";
+constexpr int kNameBufferSize = 4096;
+
+// Replaces the effects of the audio path's buffer with count effects from descs;
+// the path is inactive while they change and, when that works, active again.
+HRESULT ChangeBufferEffects(DWORD count, DSEFFECTDESC* descs, DWORD* results) {
+  EngineState& state = g_EngineState;
+  if (!state.pDirectSoundBufferInPath) {
+    g_DebugLog.Print("pDirectSoundBufferInPath = NULL");
+    g_DebugLog.IndentDown();
+    return E_FAIL;
+  }
+  if (state.pAudioPath) state.pAudioPath->Activate(FALSE);
+  const HRESULT hr = state.pDirectSoundBufferInPath->SetFX(count, descs, results);
+  if (FAILED(hr)) {
+    LogFailure("pDirectSoundBufferInPath->SetFX", hr);
+    return hr;
+  }
+  if (state.pAudioPath) state.pAudioPath->Activate(TRUE);
+  g_DebugLog.IndentDown();
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT FindFilter() {
+  g_DebugLog.Print("FindFilter");
+  g_DebugLog.IndentUp();
+  EngineState& state = g_EngineState;
+
+  platform::ComPtr<IEnumDMO> pDMOEnum;
+  HRESULT hr = DMOEnum(DMOCATEGORY_AUDIO_EFFECT, DMO_ENUMF_INCLUDE_KEYED, 0, nullptr, 0, nullptr, pDMOEnum.Put());
+  if (FAILED(hr)) {
+    LogFailure("DMOEnum", hr);
+    return hr;
+  }
+
+  // The first entry with exactly that name wins; the enumerator goes with pDMOEnum
+  // on every path out of the search.
+  CLSID clsid = GUID_NULL;
+  char szName[kNameBufferSize];
+  for (;;) {
+    WCHAR* name = nullptr;
+    DWORD fetched = 0;
+    hr = pDMOEnum->Next(1, &clsid, &name, &fetched);
+    if (FAILED(hr)) {
+      LogFailureWithoutCode("pDMOEnum->Next");
+      return hr;
+    }
+    if (hr != S_OK) {
+      g_DebugLog.IndentDown();
+      return hr;
+    }
+    // A name that is missing or does not fit the buffer matches nothing.
+    szName[0] = '\0';
+    if (name != nullptr &&
+        WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, name, -1, szName, kNameBufferSize, nullptr, nullptr) == 0)
+      szName[0] = '\0';
+    CoTaskMemFree(name);
+    if (std::strcmp(szName, kFilterName) == 0) break;
+  }
+  pDMOEnum.Reset();
+
+  state.FilterDesc = DSEFFECTDESC{};
+  state.FilterDesc.dwSize = sizeof(DSEFFECTDESC);
+  state.FilterDesc.dwFlags = DSFX_LOCSOFTWARE;
+  state.FilterDesc.guidDSFXClass = clsid;
+
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IMediaObject,
+                        state.pFilterObject.PutVoid());
+  if (FAILED(hr)) {
+    LogFailure("CoCreateInstance(DMO)", hr, "CoCreateInstance (DMO) - FAILED");
+    return hr;
+  }
+
+  hr = state.pFilterObject->QueryInterface(IID_ICapturedAudio, state.pFilterCapture.PutVoid());
+  g_CaptureRecord.hHeap = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(platform::GetProcessHeap()));
+  // An instance without the capture interface has nothing to set up; the failed
+  // query's code tells the caller the effect is not usable.
+  if (state.pFilterCapture) state.pFilterCapture->Setup(&g_CaptureRecord);
+  g_DebugLog.IndentDown();
+  return hr;
+}
+
+HRESULT SetFilter() {
+  g_DebugLog.Print("SetFilter");
+  g_DebugLog.IndentUp();
+  DWORD result = 0;  // the effect's own result is not read
+  return ChangeBufferEffects(1, &g_EngineState.FilterDesc, &result);
+}
+
+HRESULT RemoveFilter() {
+  g_DebugLog.Print("RemoveFilter");
+  g_DebugLog.IndentUp();
+  return ChangeBufferEffects(0, nullptr, nullptr);
+}
