@@ -9,9 +9,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/core/code_page.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/dmusic.h"
-#include "platform/dmusic/wide_text.h"
 
 namespace platform {
 namespace {
@@ -38,12 +38,27 @@ std::string RealFile(const fs::path& path) {
   return real.string();
 }
 
+std::u16string ToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  std::u16string wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0)), u'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// "FluidSynth: " and the SoundFont's name, cut (never inside a surrogate pair)
+// so that the whole stays within kMaxDescription units.
 std::u16string Describe(const std::string& realPath, bool isDefault) {
   const std::u16string prefix = u"FluidSynth: ";
   const std::u16string suffix = isDefault ? u" (default)" : u"";
-  const std::u16string name = Utf8ToUtf16(fs::path(realPath).stem().string());
+  std::u16string name = ToWide(fs::path(realPath).stem().string());
   const std::size_t room = kMaxDescription - prefix.size() - suffix.size();
-  return prefix + std::u16string(CutUtf16(name, room)) + suffix;
+  if (name.size() > room) {
+    std::size_t keep = room;
+    if (name[keep - 1] >= 0xD800 && name[keep - 1] <= 0xDBFF) --keep;
+    name.resize(keep);
+  }
+  return prefix + name + suffix;
 }
 
 PortInfo MakePort(const std::string& realPath, bool isDefault) {

@@ -170,13 +170,16 @@ TEST_F(MusicEngineTest, ConfiguringAgainReplacesPathBufferGraphAndTool) {
 TEST_F(MusicEngineTest, AFailedToolInsertionLeavesTheConfigurationSuccessful) {
   Start();
   World().failures["Graph::InsertTool"] = kInjected;
+  // One level deep, as when the worker calls it: the level comes back to 1.
+  g_DebugLog.IndentUp();
   EXPECT_EQ(ConfigureSynthesizer(0, 50), S_OK);
-  std::vector<std::string> expected{"ConfigureSynthesizer"};
-  for (const std::string& line : FailureLines("InsertTool", kInjected)) expected.push_back(line);
+  EXPECT_EQ(g_DebugLog.Indent(), 1);
+  g_DebugLog.IndentDown();
+  std::vector<std::string> expected{"    ConfigureSynthesizer"};
+  for (const std::string& line : FailureLines("InsertTool", kInjected)) expected.push_back("    " + line);
   EXPECT_EQ(LogLines(), expected);
   EXPECT_EQ(Calls(), kConfigureCalls);
   EXPECT_TRUE(World().insertedTools.empty());
-  EXPECT_EQ(g_DebugLog.Indent(), 0);
   EXPECT_EQ(Echo(), "");
 }
 

@@ -1,0 +1,42 @@
+// The music engine's life and its configuration for one rendering: the DirectMusic
+// objects of EngineState, the synthesiser ports offered as devices, and the
+// performance set up on the chosen port at the chosen tempo.
+#pragma once
+
+#include "platform/core/wintypes.h"
+
+// Creates the DirectMusic object, the performance and the loader. S_OK, or the
+// code of the call that failed (its two failure lines are logged).
+HRESULT InitDirectMusic(HWND hWnd);
+
+// Releases whatever exists of the engine, in the order the objects depend on one
+// another, and ends the calling thread's use of the component runtime. Always S_OK.
+HRESULT RemoveDirectMusic();
+
+// Reads port index's capabilities: 1 when the port exists, its name written to
+// name (at least kPortNameSize bytes) if it can render through an audio path, an
+// empty string otherwise (also when the port could not be read); 0 past the last port.
+int EnumerateAllPorts(DWORD index, char* name);
+
+// Sets the performance up for one rendering on port portIndex (an enumeration
+// index) with the master tempo of tempoPosition (0-100: 0.5 to 1.5 times the
+// file's own tempo): audio path, its buffer, automatic instrument download, a new
+// music tool first in the tool graph, full volume everywhere.
+HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition);
+
+// Room for a port name, terminator included.
+constexpr int kPortNameSize = 260;
+
+// How the Device list's loop over EnumerateAllPorts ends. EnumerateAllPorts gives
+// 1 for every index whose port cannot be read, so a port list that fails at every
+// index would never give the 0 that ends it; the loop therefore also stops after
+// the index kLastPortIndex and once it holds kMaxNamedPorts names (all the Device
+// list has room for).
+constexpr DWORD kLastPortIndex = 256;
+constexpr int kMaxNamedPorts = 32;
+constexpr bool PortLoopGoesOn(DWORD index, int namedPorts) {
+  return index <= kLastPortIndex && namedPorts < kMaxNamedPorts;
+}
+
+// The master tempo factor of a tempo position: position / 100 + 0.5.
+float MasterTempoFactor(DWORD tempoPosition);

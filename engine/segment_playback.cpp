@@ -1,0 +1,163 @@
+#include "engine/segment_playback.h"
+
+#include <memory>
+
+#include "app/debug_log.h"
+#include "engine/engine_failure.h"
+#include "engine/engine_state.h"
+#include "engine/result_descriptions.h"
+#include "platform/core/code_page.h"
+#include "platform/core/kernel.h"
+
+namespace {
+
+constexpr REFERENCE_TIME kReferenceUnitsPerSecond = 10'000'000;
+constexpr DWORD kAllTrackGroups = 0xFFFFFFFF;
+
+// Whole seconds, truncated toward zero, as the low 32 bits.
+int WholeSeconds(REFERENCE_TIME time) {
+  return static_cast<int>(static_cast<std::uint32_t>(time / kReferenceUnitsPerSecond));
+}
+
+}  // namespace
+
+HRESULT LoadMIDI(const char* path) {
+  EngineState& state = g_EngineState;
+  g_DebugLog.Print("LoadMIDI");
+  g_DebugLog.IndentUp();
+
+  // The description holds any path the platform accepts; a longer one (or none)
+  // cannot name a file, and the load fails as for a file that is not there.
+  auto desc = std::make_unique<DMUS_OBJECTDESC>();
+  desc->dwSize = sizeof(DMUS_OBJECTDESC);
+  desc->dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME;
+  desc->guidClass = CLSID_DirectMusicSegment;
+  const bool named = path != nullptr && MultiByteToWideChar(CP_ACP, 0, path, -1, desc->wszFileName,
+                                                            static_cast<int>(DMUS_MAX_FILENAME)) > 0;
+
+  platform::ComPtr<IDirectMusicSegment> loaded;
+  HRESULT hr = E_POINTER;
+  if (!named) {
+    hr = DMUS_E_LOADER_FAILEDOPEN;
+  } else if (state.pLoader) {
+    hr = state.pLoader->GetObject(desc.get(), IID_IDirectMusicSegment, loaded.PutVoid());
+  }
+  platform::ComPtr<IDirectMusicSegment8> segment;
+  if (SUCCEEDED(hr)) hr = loaded ? loaded->QueryInterface(IID_IDirectMusicSegment8, segment.PutVoid()) : E_POINTER;
+  if (FAILED(hr)) {
+    LogFailure("pLoader->GetObject", hr);
+    return hr;
+  }
+  state.pSegment = std::move(segment);
+
+  // Marks the segment as coming from a Standard MIDI file.
+  hr = state.pSegment->SetParam(GUID_StandardMIDIFile, kAllTrackGroups, 0, 0, nullptr);
+  if (FAILED(hr)) {
+    LogFailure("pSegment->SetParam", hr);
+    return hr;
+  }
+  g_DebugLog.IndentDown();
+  return S_OK;
+}
+
+HRESULT PlayMIDI(BOOL notify) {
+  EngineState& state = g_EngineState;
+  g_DebugLog.Print("PlayMIDI");
+  g_DebugLog.IndentUp();
+
+  if (state.pSegment) state.pSegment->SetRepeats(0);
+  HRESULT hr = S_OK;
+  if (notify) {
+    hr = state.pPerformance ? state.pPerformance->AddNotificationType(GUID_NOTIFICATION_SEGMENT) : E_POINTER;
+    if (FAILED(hr)) {
+      LogFailure("pPerformance->AddNotificationType", hr);
+      return hr;
+    }
+  }
+  platform::ComPtr<IDirectMusicSegmentState> segmentState;
+  hr = state.pPerformance && state.pSegment
+           ? state.pPerformance->PlaySegmentEx(state.pSegment.Get(), nullptr, nullptr,
+                                               DMUS_SEGF_SECONDARY | DMUS_SEGF_CONTROL, 0, segmentState.Put(),
+                                               nullptr, state.pAudioPath.Get())
+           : E_POINTER;
+  if (FAILED(hr)) {
+    LogFailure("pPerformance->PlaySegment", hr);
+    return hr;
+  }
+  state.pSegmentState = std::move(segmentState);
+  g_DebugLog.IndentDown();
+  return S_OK;
+}
+
+int GetNotifyMIDI() {
+  EngineState& state = g_EngineState;
+  DMUS_NOTIFICATION_PMSG* message = nullptr;
+  const HRESULT hr = state.pPerformance ? state.pPerformance->GetNotificationPMsg(&message) : E_POINTER;
+  if (FAILED(hr)) {
+    // Polled from a loop that logs nothing of its own: the lines stand at the
+    // caller's level.
+    g_DebugLog.Print("pPerformance->GetNotificationPMsg - FAILED");
+    g_DebugLog.Print("hr = 0x%x. %s", static_cast<unsigned>(hr), GetResultDescription(hr));
+    DebugWindowPrint("pPerformance->GetNotificationPMsg - FAILED");
+    DebugWindowPrint(GetResultDescription(hr));
+    return -1;
+  }
+  if (hr != S_OK || message == nullptr) return -1;
+  const int option = static_cast<int>(message->dwNotificationOption);
+  state.pPerformance->FreePMsg(message);
+  return option;
+}
+
+HRESULT RemoveNotifyMIDI() {
+  EngineState& state = g_EngineState;
+  g_DebugLog.Print("RemoveNotifyMIDI");
+  g_DebugLog.IndentUp();
+  const HRESULT hr =
+      state.pPerformance ? state.pPerformance->RemoveNotificationType(GUID_NOTIFICATION_SEGMENT) : E_POINTER;
+  if (FAILED(hr)) {
+    LogFailure("pPerformance->RemoveNotificationType", hr);
+    return hr;
+  }
+  g_DebugLog.IndentDown();
+  return S_OK;
+}
+
+HRESULT StopMIDI() {
+  EngineState& state = g_EngineState;
+  g_DebugLog.Print("StopMIDI");
+  g_DebugLog.IndentUp();
+
+  // The music, and with it the recording, goes on a little after the decision to
+  // stop. On a recording clock this wait renders the tail.
+  platform::Sleep(kStopTailMs);
+
+  HRESULT hr = state.pPerformance ? state.pPerformance->Stop(nullptr, nullptr, 0, 0) : E_POINTER;
+  if (FAILED(hr)) {
+    LogFailure("pPerformance->Stop", hr);
+    return hr;
+  }
+  hr = state.pPerformance->CloseDown();
+  if (FAILED(hr)) {
+    LogFailure("pPerformance->CloseDown", hr);
+    return hr;
+  }
+  g_DebugLog.IndentDown();
+  return S_OK;
+}
+
+int GetTimeMIDI() {
+  EngineState& state = g_EngineState;
+  REFERENCE_TIME now = 0;
+  if (!state.pPerformance || FAILED(state.pPerformance->GetTime(&now, nullptr))) return 0;
+  return WholeSeconds(now);
+}
+
+int GetEndTimeMIDI() {
+  EngineState& state = g_EngineState;
+  MUSIC_TIME length = 0;
+  REFERENCE_TIME end = 0;
+  if (!state.pSegment || !state.pPerformance || FAILED(state.pSegment->GetLength(&length)) ||
+      FAILED(state.pPerformance->MusicToReferenceTime(length, &end)))
+    return 0;
+  return WholeSeconds(end);
+}

@@ -1,0 +1,37 @@
+// Playing one MIDI file: loading it as a segment, playing it on the configured
+// audio path, the end-of-music notifications the caller polls, the clock in whole
+// seconds, and stopping and closing the performance down.
+#pragma once
+
+#include "platform/core/wintypes.h"
+
+// Loads the file at path (8-bit text, any length the platform accepts) as the
+// segment to play. On failure the segment loaded before stays.
+HRESULT LoadMIDI(const char* path);
+
+// Plays the loaded segment once, as a secondary segment that also controls tempo
+// and time signature, on the configured audio path; with notify, segment
+// notifications are queued for GetNotifyMIDI.
+HRESULT PlayMIDI(BOOL notify);
+
+// Takes one waiting notification and returns its option (2: the music is almost
+// at its end), or -1 when none is waiting or the queue cannot be read.
+int GetNotifyMIDI();
+
+// Stops queuing segment notifications.
+HRESULT RemoveNotifyMIDI();
+
+// Lets the music sound on for 700 ms (on a recording clock: renders 700 ms more),
+// then stops everything and closes the performance down.
+HRESULT StopMIDI();
+
+// The performance's clock in whole seconds (take differences of two readings);
+// 0 when it cannot be read.
+int GetTimeMIDI();
+
+// The clock time, in whole seconds, to which the performance maps the segment's
+// length; 0 when it cannot be worked out.
+int GetEndTimeMIDI();
+
+// How long StopMIDI lets the music sound on.
+constexpr DWORD kStopTailMs = 700;

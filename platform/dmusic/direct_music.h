@@ -1,0 +1,48 @@
+// The DirectMusic object: lists the synthesiser ports (one per SoundFont), keeps
+// the sound-device settings the program hands it, and switches the ports on and off.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/dmusic/dmusic.h"
+
+namespace platform {
+
+class CDirectMusic final : public IDirectMusic8 {
+ public:
+  // Starts with one reference, owned by whoever created it.
+  CDirectMusic() = default;
+  CDirectMusic(const CDirectMusic&) = delete;
+  CDirectMusic& operator=(const CDirectMusic&) = delete;
+
+  // IUnknown
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IDirectMusic8
+  // Fills the capabilities of port dwIndex; S_FALSE past the last port.
+  // E_INVALIDARG unless pPortCaps->dwSize is sizeof(DMUS_PORTCAPS).
+  HRESULT EnumPort(DWORD dwIndex, DMUS_PORTCAPS* pPortCaps) override;
+  HRESULT Activate(BOOL fEnable) override;
+  // Accepts no DirectSound object (one is made when needed) or one of the caller's.
+  HRESULT SetDirectSound(IDirectSound* pDirectSound, HWND hWnd) override;
+
+  bool IsActive() const { return m_bActive.load(); }
+  HWND Window() const;
+
+ private:
+  ~CDirectMusic();
+
+  std::atomic<ULONG> m_cRef{1};
+  std::atomic<bool> m_bActive{true};
+  mutable std::mutex m_lock;
+  IDirectSound* m_pDirectSound = nullptr;  // one reference, released with the object
+  HWND m_hWnd = nullptr;
+};
+
+// Enters CDirectMusic in the class table as CLSID_DirectMusic.
+void RegisterDirectMusicClass();
+
+}  // namespace platform
