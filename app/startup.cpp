@@ -55,6 +55,15 @@ void OnRegisteredMessage(UINT msg) {
 
 }  // namespace
 
+void CutAtLastSlash(char* path, std::size_t length) {
+  for (std::size_t i = length + 1; i-- > 0;) {
+    if (path[i] == '/') {
+      path[i] = '\0';
+      return;
+    }
+  }
+}
+
 int HalvaneMain(int& argc, char** argv) {
   msgMutex = RegisterWindowMessageA("open halvane");
   hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
@@ -71,13 +80,7 @@ int HalvaneMain(int& argc, char** argv) {
 
   GetModuleFileName(g_szScratch, kModuleNameLimit);
   const std::size_t length = GetFullPathName(g_szScratch, g_szProgramDir, kFullPathLimit);
-  // The folder is the path up to its last '/': a program in "/" gets the empty folder.
-  for (std::size_t i = length + 1; i-- > 0;) {
-    if (g_szProgramDir[i] == '/') {
-      g_szProgramDir[i] = '\0';
-      break;
-    }
-  }
+  CutAtLastSlash(g_szProgramDir, length);
   std::error_code ignored;
   std::filesystem::current_path(g_szProgramDir, ignored);
 

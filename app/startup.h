@@ -3,6 +3,14 @@
 // settings, and the main window run between loading and saving them.
 #pragma once
 
+#include <cstddef>
+
 // Runs the program; returns the process exit code (always 0). argc and argv are
 // handed to the window toolkit only; the program takes no arguments of its own.
 int HalvaneMain(int& argc, char** argv);
+
+// Cuts a program path at its last '/': scanning back from index length (the
+// terminating NUL), the first '/' becomes the end of the text. "/opt/halvane/halvane"
+// gives "/opt/halvane"; a program in "/" gives the empty folder; a path without '/'
+// stays as it is.
+void CutAtLastSlash(char* path, std::size_t length);

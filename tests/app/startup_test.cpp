@@ -1,0 +1,174 @@
+// Start-up and shutdown of the real program: the single-instance rule, the log's
+// banner and end line, and the exit code, with the program copied into a folder of
+// its own so that its log.txt lands there.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/startup.h"
+#include "platform/instance/single_instance.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    lines.push_back(text.substr(start, at - start));
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+pid_t Start(const fs::path& program) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const std::string path = program.string();
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  return pid;
+}
+
+// The exit code, or nullopt when the process did not end in time (it is then killed).
+std::optional<int> WaitForExit(pid_t pid, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::optional<int>(-1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return std::nullopt;
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::canonical(temp_.Path()) / "program";
+    fs::create_directories(folder_);
+    program_ = folder_ / "halvane";
+    fs::copy_file(HALVANE_PROGRAM, program_);
+  }
+
+  std::string Log() const { return ReadFileBytes(folder_ / "log.txt"); }
+
+  TempDir temp_;
+  fs::path folder_;
+  fs::path program_;
+};
+
+TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWithZero) {
+  WriteFileBytes(folder_ / "log.txt", "left over from the last run\r\nmore");
+  const pid_t first = Start(program_);
+  ASSERT_GT(first, 0);
+  // Running: the settings are loaded and the message listener is up.
+  const bool running = WaitUntil(
+      [&] {
+        return Log().find("Load Registry") != std::string::npos &&
+               fs::exists(platform::InstanceSocketPath("halvane - mutex"));
+      },
+      std::chrono::seconds(20));
+  if (!running) {
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    FAIL() << "the first instance did not come up; log:\n" << Log();
+  }
+  // Let the window settle, then take the log as the first instance left it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string before = Log();
+
+  const std::vector<std::string> lines = SplitLines(before);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Start Halvane");  // the old contents are gone
+  ASSERT_EQ(lines[1].rfind("msgMutex = 0x", 0), 0u) << lines[1];
+  const unsigned long message = std::strtoul(lines[1].c_str() + 13, nullptr, 16);
+  EXPECT_EQ(message, RegisterWindowMessageA("open halvane"));
+  EXPECT_EQ(lines[2].rfind("hMutex = 0x", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3].rfind("Heap = 0x", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[4], "Full Path Name = " + folder_.string());
+  EXPECT_EQ(lines[5], "Current Directory = " + folder_.string());
+
+  // A second start signals the first and leaves at once, touching nothing.
+  const pid_t second = Start(program_);
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(WaitForExit(second, std::chrono::seconds(20)), std::optional<int>(0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Log(), before);
+
+  // A termination request closes the window the way the close box does.
+  ASSERT_EQ(::kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
+  const std::string after = Log();
+  ASSERT_EQ(after.rfind(before, 0), 0u);
+  const std::string tail = after.substr(before.size());
+  EXPECT_EQ(tail.rfind("\r\nMessage: CLOSE\r\nMessage: DESTROY\r\nSave Registry", 0), 0u) << tail;
+  ASSERT_GE(after.size(), 14u);
+  EXPECT_EQ(after.substr(after.size() - 14), "\r\nEnd Halvane\n");
+}
+
+TEST_F(StartupTest, AfterTheFirstInstanceEndsTheNextStartRunsNormally) {
+  const pid_t first = Start(program_);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(platform::InstanceSocketPath("halvane - mutex")); },
+                        std::chrono::seconds(20)));
+  ::kill(first, SIGTERM);
+  ASSERT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
+
+  fs::remove(folder_ / "log.txt");
+  const pid_t next = Start(program_);
+  ASSERT_GT(next, 0);
+  const bool running = WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; },
+                                 std::chrono::seconds(20));
+  ::kill(next, SIGTERM);
+  EXPECT_EQ(WaitForExit(next, std::chrono::seconds(20)), std::optional<int>(0));
+  EXPECT_TRUE(running);
+  EXPECT_EQ(Log().rfind("Start Halvane\r\n", 0), 0u);
+}
+
+TEST(CutAtLastSlash, KeepsTheFolderWithoutItsSlashAndGivesTheEmptyFolderAtTheRoot) {
+  char nested[] = "/opt/halvane/halvane";
+  CutAtLastSlash(nested, std::strlen(nested));
+  EXPECT_STREQ(nested, "/opt/halvane");
+
+  char root[] = "/halvane";
+  CutAtLastSlash(root, std::strlen(root));
+  EXPECT_STREQ(root, "");  // the log then goes to "/log.txt"
+
+  char bare[] = "halvane";
+  CutAtLastSlash(bare, std::strlen(bare));
+  EXPECT_STREQ(bare, "halvane");
+}
+
+}  // namespace
