@@ -62,9 +62,12 @@ HRESULT CToolGraph::StampPMsg(DMUS_PMSG* pPMSG) {
                                   [&](const Entry& e) { return e.tool.Get() == oldTool.Get(); });
       if (current != m_tools.end()) {
         start = static_cast<std::size_t>(current - m_tools.begin()) + 1;
-      } else {
-        // The output tool, or a tool taken out of the graph since: nothing follows.
+      } else if (oldTool.Get() == m_output.tool.Get()) {
         afterOutput = true;
+      } else {
+        // A tool taken out of the graph while the message was on its way: only the
+        // output tool is left, so the message still sounds.
+        start = m_tools.size();
       }
     }
     if (!afterOutput) {

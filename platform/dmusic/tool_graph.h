@@ -32,8 +32,9 @@
 //
 // StampPMsg finds the tool to start after like this: pTool == nullptr, or a
 // message last stamped by another graph, starts at the first inserted tool; an
-// inserted tool continues with the tools after it; the output tool (or a tool no
-// longer in this graph) has nothing after it.
+// inserted tool continues with the tools after it; a tool taken out of the graph
+// meanwhile continues with the output tool (a note-off in flight still sounds);
+// the output tool has nothing after it.
 //
 // Every method may be called from any thread; the graph's list is locked. The
 // graph never calls into a tool while it holds its lock, so a tool may call back

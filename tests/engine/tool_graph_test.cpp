@@ -92,7 +92,21 @@ TEST(ToolGraph, InsertsAtIndexFromEitherEnd) {
     EXPECT_EQ(a.refs, 2);
     EXPECT_EQ(ToolAt(*h.graph.Get(), 0), &e);
 
+    // A message on its way to a tool that is taken out goes on to the output tool.
+    FakeTool output(DMUS_PMSGF_TOOL_IMMEDIATE, {});
+    h.graph->SetOutputTool(&output);
+    DMUS_PMSG msg{};
+    ASSERT_EQ(h.graph->StampPMsg(&msg), S_OK);
+    ASSERT_EQ(h.graph->StampPMsg(&msg), S_OK);
+    ASSERT_EQ(h.graph->StampPMsg(&msg), S_OK);
+    ASSERT_EQ(msg.pTool, &c);
     EXPECT_EQ(h.graph->RemoveTool(&c), S_OK);
+    EXPECT_EQ(c.refs, 2);  // still held by the message
+    ASSERT_EQ(h.graph->StampPMsg(&msg), S_OK);
+    EXPECT_EQ(msg.pTool, &output);
+    FreeReferences(msg);
+    h.graph->SetOutputTool(nullptr);
+
     EXPECT_EQ(c.refs, 1);
     EXPECT_EQ(h.graph->RemoveTool(&c), DMUS_E_NOT_FOUND);
     EXPECT_EQ(ToolAt(*h.graph.Get(), 2), &a);
