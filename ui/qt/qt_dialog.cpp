@@ -242,8 +242,7 @@ void QtDialog::Build() {
       case ControlKind::Slider: {
         auto* slider = new QSlider(Qt::Horizontal, surface_.get());
         slider->setRange(0, 100);
-        slider->setTickPosition(QSlider::TicksBelow);
-        slider->setTickInterval(0);
+        slider->setTickPosition(QSlider::NoTicks);  // marks appear as the program sets them
         // Only the user's moves notify; positions set by the program do not.
         QObject::connect(slider, &QSlider::valueChanged, surface_.get(), [this, id](int) {
           if (notifySilence_ == 0) SendNotify(id, TRBN_THUMBPOSCHANGING);
@@ -616,6 +615,7 @@ void QtDialog::SliderSetTick(int id, int position) {
     int spacing = 0;
     for (int tick : ticks) spacing = std::gcd(spacing, tick - slider->minimum());
     slider->setTickInterval(std::max(spacing, 1));
+    slider->setTickPosition(QSlider::TicksBelow);
   });
 }
 
