@@ -1,0 +1,29 @@
+// The benchmark's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+enum class OutputFormat { kWav, kMp3 };
+
+struct Options {
+  std::string soundFont;  // empty: the system's default General MIDI SoundFont
+  unsigned tempo = 50;    // tempo slider position, 0-100
+  OutputFormat format = OutputFormat::kWav;
+  int rate = 44100;  // MP3 output sample rate
+  std::string outDir = ".";
+  bool compare = false;
+  bool help = false;
+  std::vector<std::string> files;
+};
+
+// Parses argv; on a mistake returns nothing and sets error.
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
+
+// The usage text, with the synthesis settings both sides of --compare share.
+std::string HelpText();
+
+}  // namespace bench

@@ -1,0 +1,213 @@
+// halvane-bench: renders MIDI files through the engine the way a conversion does,
+// timing each, and optionally the same files with the fluidsynth program.
+// See HelpText() in bench_options.cpp for the command line.
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "bench/bench_options.h"
+#include "bench/peer_render.h"
+#include "engine/capture_attachment.h"
+#include "engine/engine_state.h"
+#include "engine/music_engine.h"
+#include "engine/segment_playback.h"
+#include "output/captured_audio.h"
+#include "output/mp3_transcoder.h"
+#include "output/save_file_wav.h"
+#include "platform/com/com.h"
+#include "platform/core/kernel.h"
+#include "platform/dmusic/engine_classes.h"
+#include "platform/dmusic/port_table.h"
+#include "platform/shell/shell.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+// A file whose music does not end within this many polls (two hours of music at
+// 100 ms each) counts as failed rather than keeping the benchmark forever.
+constexpr int kMaxPolls = 72000;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::string RealPath(const std::string& path) {
+  std::error_code error;
+  const fs::path real = fs::canonical(path, error);
+  return error ? std::string() : real.string();
+}
+
+// Runs the registration program for the capture effect and waits for it.
+bool RegisterCaptureEffect() {
+  const std::string program = (fs::path(platform::ProgramPath()).parent_path() / kRegistrationProgram).string();
+  std::string a0 = program, a1 = "/s", a2 = "OVDMOFilter.dll";
+  char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The enumeration index of the port that plays soundFont.
+std::optional<DWORD> PortOf(const std::string& soundFont) {
+  const std::vector<platform::PortInfo> ports = platform::ListSoundFontPorts();
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    if (ports[i].path == soundFont) return static_cast<DWORD>(i);
+  return std::nullopt;
+}
+
+struct FileResult {
+  double musicSeconds = 0;
+  double wallSeconds = 0;
+  std::string error;  // empty: rendered and written
+};
+
+// Renders one file as the conversion worker does.
+FileResult RenderOurs(const bench::Options& options, DWORD port, const std::string& midiFile,
+                      const std::string& outFile) {
+  FileResult result;
+  const Clock::time_point start = Clock::now();
+  const auto fail = [&](const char* what) {
+    StopMIDI();
+    result.error = what;
+    result.wallSeconds = Seconds(Clock::now() - start);
+    return result;
+  };
+  if (FAILED(ConfigureSynthesizer(port, options.tempo))) return fail("Configure Synthesizer Failed");
+  if (FAILED(LoadMIDI(midiFile.c_str()))) return fail("Can't load MIDI File");
+  if (FAILED(RemoveFilter())) return fail("Can't Remove Filter");
+  if (FAILED(SetFilter())) return fail("Can't Set Filter");
+  if (FAILED(PlayMIDI(TRUE))) return fail("Can't Play MIDI File");
+  int polls = 0;
+  while (GetNotifyMIDI() != 2) {
+    if (++polls > kMaxPolls) return fail("the music did not end");
+    platform::Sleep(100);
+  }
+  RemoveNotifyMIDI();
+  if (FAILED(StopMIDI())) return fail("Stop MIDI Failed");
+
+  DWORD bytes = 0;
+  g_EngineState.pFilterCapture->GetDataSize(&bytes);
+  DWORD rate = 0;
+  if (options.format == bench::OutputFormat::kWav) {
+    if (FAILED(SaveFileWAV(outFile.c_str(), &rate))) return fail("the WAV file was not written");
+  } else {
+    std::string temp = (fs::temp_directory_path() / "ovhalXXXXXX").string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return fail("no temporary file");
+    ::close(fd);
+    const HRESULT saved = SaveFileWAV(temp.c_str(), &rate);
+    const HRESULT encoded =
+        SUCCEEDED(saved) ? wavtomp3(temp.c_str(), outFile.c_str(), static_cast<int>(rate), options.rate) : E_FAIL;
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    if (FAILED(saved)) return fail("the temporary WAV file was not written");
+    if (FAILED(encoded)) return fail("the MP3 file was not written");
+  }
+  result.wallSeconds = Seconds(Clock::now() - start);
+  if (rate == 0 || g_CaptureRecord.wfx.nBlockAlign == 0) {
+    result.error = "the recording has no format";
+    return result;
+  }
+  result.musicSeconds = static_cast<double>(bytes) / g_CaptureRecord.wfx.nBlockAlign / rate;
+  if (bytes == 0) result.error = "nothing was recorded";
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const std::optional<bench::Options> parsed = bench::ParseOptions(argc, argv, error);
+  if (!parsed) {
+    std::fprintf(stderr, "halvane-bench: %s (try --help)\n", error.c_str());
+    return 2;
+  }
+  const bench::Options& options = *parsed;
+  if (options.help) {
+    std::fputs(bench::HelpText().c_str(), stdout);
+    return 0;
+  }
+
+  const std::string soundFont = RealPath(options.soundFont.empty() ? kDefaultSoundFont : options.soundFont);
+  if (soundFont.empty()) {
+    std::fprintf(stderr, "halvane-bench: SoundFont not found: %s\n",
+                 options.soundFont.empty() ? kDefaultSoundFont : options.soundFont.c_str());
+    return 2;
+  }
+  std::error_code dirError;
+  fs::create_directories(options.outDir, dirError);
+  if (!fs::is_directory(options.outDir, dirError)) {
+    std::fprintf(stderr, "halvane-bench: cannot use the output folder %s\n", options.outDir.c_str());
+    return 2;
+  }
+
+  // The SoundFont's folder comes first among the places ports are made from.
+  ::setenv("HALVANE_SOUNDFONTS", fs::path(soundFont).parent_path().c_str(), 1);
+  CoInitialize(nullptr);
+  platform::RegisterMusicEngineClasses();
+  const std::optional<DWORD> port = PortOf(soundFont);
+  if (!port) {
+    std::fprintf(stderr, "halvane-bench: no synthesiser port plays %s\n", soundFont.c_str());
+    return 2;
+  }
+  if (FAILED(InitDirectMusic(nullptr))) {
+    std::fprintf(stderr, "halvane-bench: Init DirectMusic Failed\n");
+    return 2;
+  }
+  if (FindFilter() != S_OK && (!RegisterCaptureEffect() || FindFilter() != S_OK)) {
+    std::fprintf(stderr, "halvane-bench: the capture effect cannot be installed\n");
+    RemoveDirectMusic();
+    return 2;
+  }
+  StopMIDI();
+
+  const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
+  double ourMusic = 0, ourWall = 0, peerWall = 0;
+  bool anyFailed = false;
+  for (const std::string& file : options.files) {
+    const std::string name = fs::path(file).stem().string();
+    const std::string outFile = (fs::path(options.outDir) / (name + extension)).string();
+    FileResult ours = RenderOurs(options, *port, file, outFile);
+    if (ours.error.empty() && options.compare) {
+      const std::string peerFile = (fs::path(options.outDir) / (name + ".fluidsynth" + extension)).string();
+      std::string peerError;
+      const Clock::time_point start = Clock::now();
+      if (bench::RenderWithFluidSynth(soundFont, file, peerFile, options.format, options.rate, peerError))
+        peerWall += Seconds(Clock::now() - start);
+      else
+        ours.error = peerError;
+    }
+    if (ours.error.empty()) {
+      ourMusic += ours.musicSeconds;
+      ourWall += ours.wallSeconds;
+      std::printf("%s\t%.2f\t%.2f\tok\n", file.c_str(), ours.musicSeconds, ours.wallSeconds);
+    } else {
+      anyFailed = true;
+      std::printf("%s\t%.2f\t%.2f\terror: %s\n", file.c_str(), ours.musicSeconds, ours.wallSeconds,
+                  ours.error.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+  const double ourSpeed = ourWall > 0 ? ourMusic / ourWall : 0;
+  std::printf("speed: %.2fx real time\n", ourSpeed);
+  if (options.compare) {
+    const double peerSpeed = peerWall > 0 ? ourMusic / peerWall : 0;
+    std::printf("fluidsynth: %.2fx real time\n", peerSpeed);
+    std::printf("ratio: %.2f\n", peerSpeed > 0 ? ourSpeed / peerSpeed : 0.0);
+  }
+  RemoveDirectMusic();
+  return anyFailed ? 1 : 0;
+}
