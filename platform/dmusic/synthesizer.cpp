@@ -12,83 +12,104 @@
 namespace platform {
 namespace {
 
-// The idle synthesisers of each SoundFont, by real path.
-struct SynthCache {
-  std::mutex mutex;
-  std::map<std::string, std::vector<std::unique_ptr<Synthesizer>>> idle;
-};
-
-std::shared_ptr<SynthCache> TheCache() {
-  static const auto cache = std::make_shared<SynthCache>();
-  return cache;
+// Settings shared by the loading synthesiser and every playing one.
+_fluid_hashtable_t* NewSettings() {
+  fluid_settings_t* settings = new_fluid_settings();
+  if (settings == nullptr) return nullptr;
+  fluid_settings_setnum(settings, "synth.sample-rate", Synthesizer::kSampleRate);
+  fluid_settings_setnum(settings, "synth.gain", Synthesizer::kGain);
+  fluid_settings_setint(settings, "synth.polyphony", Synthesizer::kPolyphony);
+  fluid_settings_setint(settings, "synth.audio-channels", 1);
+  fluid_settings_setint(settings, "synth.reverb.active", 1);
+  fluid_settings_setint(settings, "synth.chorus.active", 1);
+  fluid_settings_setint(settings, "synth.cpu-cores", 1);
+  // Every call reaches a synthesiser under its performance's render lock.
+  fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+  fluid_settings_setint(settings, "synth.verbose", 0);
+  return settings;
 }
 
 }  // namespace
 
+// A SoundFont loaded once: a synthesiser that never plays holds it, and the
+// playing synthesisers borrow it.
+class Synthesizer::Bank {
+ public:
+  ~Bank() {
+    if (synth_ != nullptr) delete_fluid_synth(synth_);
+    if (settings_ != nullptr) delete_fluid_settings(settings_);
+  }
+
+  static HRESULT Load(const std::string& path, std::shared_ptr<Bank>& out) {
+    auto bank = std::make_shared<Bank>();
+    bank->settings_ = NewSettings();
+    if (bank->settings_ == nullptr) return E_OUTOFMEMORY;
+    bank->synth_ = new_fluid_synth(bank->settings_);
+    if (bank->synth_ == nullptr) return E_OUTOFMEMORY;
+    const int id = fluid_synth_sfload(bank->synth_, path.c_str(), 0);
+    if (id == FLUID_FAILED) return DMUS_E_CANNOT_OPEN_PORT;
+    bank->sfont_ = fluid_synth_get_sfont_by_id(bank->synth_, id);
+    if (bank->sfont_ == nullptr) return DMUS_E_CANNOT_OPEN_PORT;
+    out = std::move(bank);
+    return S_OK;
+  }
+
+  // The loaded SoundFonts by path, for the life of the process.
+  static HRESULT ForPath(const std::string& path, std::shared_ptr<Bank>& out) {
+    static std::mutex lock;
+    static std::map<std::string, std::shared_ptr<Bank>> loaded;
+    std::lock_guard guard(lock);
+    auto it = loaded.find(path);
+    if (it != loaded.end()) {
+      out = it->second;
+      return S_OK;
+    }
+    const HRESULT hr = Load(path, out);
+    if (SUCCEEDED(hr)) loaded.emplace(path, out);
+    return hr;
+  }
+
+  // Lends the SoundFont to a playing synthesiser, and takes it back.
+  void Lend(fluid_synth_t* synth) {
+    std::lock_guard guard(lendLock_);
+    fluid_synth_add_sfont(synth, sfont_);
+  }
+  void TakeBack(fluid_synth_t* synth) {
+    std::lock_guard guard(lendLock_);
+    fluid_synth_remove_sfont(synth, sfont_);
+  }
+
+ private:
+  fluid_settings_t* settings_ = nullptr;
+  fluid_synth_t* synth_ = nullptr;
+  fluid_sfont_t* sfont_ = nullptr;
+  std::mutex lendLock_;
+};
+
 HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out) {
   out.reset();
-  const std::shared_ptr<SynthCache> cache = TheCache();
-  std::unique_ptr<Synthesizer> synth;
-  {
-    std::lock_guard lock(cache->mutex);
-    auto it = cache->idle.find(path);
-    if (it != cache->idle.end() && !it->second.empty()) {
-      synth = std::move(it->second.back());
-      it->second.pop_back();
-    }
-  }
-  if (!synth) {
-    const HRESULT hr = Load(path, synth);
-    if (FAILED(hr)) return hr;
-  }
-  // The synthesiser returns to the cache with the last reference; should the
-  // cache be gone already (process exit), it is simply deleted.
-  std::weak_ptr<SynthCache> home = cache;
-  out = std::shared_ptr<Synthesizer>(synth.release(), [home](Synthesizer* s) {
-    std::unique_ptr<Synthesizer> owned(s);
-    if (auto cache = home.lock()) {
-      std::lock_guard lock(cache->mutex);
-      cache->idle[owned->path_].push_back(std::move(owned));
-    }
-  });
-  return S_OK;
-}
-
-HRESULT Synthesizer::Load(const std::string& path, std::unique_ptr<Synthesizer>& out) {
   SilenceFluidSynthLog();
-  std::unique_ptr<Synthesizer> synth(new Synthesizer());
+  std::shared_ptr<Bank> bank;
+  if (const HRESULT hr = Bank::ForPath(path, bank); FAILED(hr)) return hr;
+  std::shared_ptr<Synthesizer> synth(new Synthesizer());
   synth->path_ = path;
-  synth->settings_ = new_fluid_settings();
+  synth->settings_ = NewSettings();
   if (synth->settings_ == nullptr) return E_OUTOFMEMORY;
-  fluid_settings_setnum(synth->settings_, "synth.sample-rate", kSampleRate);
-  fluid_settings_setnum(synth->settings_, "synth.gain", kGain);
-  fluid_settings_setint(synth->settings_, "synth.polyphony", kPolyphony);
-  fluid_settings_setint(synth->settings_, "synth.audio-channels", 1);
-  fluid_settings_setint(synth->settings_, "synth.reverb.active", 1);
-  fluid_settings_setint(synth->settings_, "synth.chorus.active", 1);
-  fluid_settings_setint(synth->settings_, "synth.cpu-cores", 1);
-  // Every call reaches the synthesiser under the performance's render lock.
-  fluid_settings_setint(synth->settings_, "synth.threadsafe-api", 0);
-  fluid_settings_setint(synth->settings_, "synth.verbose", 0);
   synth->synth_ = new_fluid_synth(synth->settings_);
   if (synth->synth_ == nullptr) return E_OUTOFMEMORY;
-  if (fluid_synth_sfload(synth->synth_, path.c_str(), 1) == FLUID_FAILED) return DMUS_E_CANNOT_OPEN_PORT;
+  bank->Lend(synth->synth_);
+  synth->bank_ = std::move(bank);
   out = std::move(synth);
   return S_OK;
 }
 
 Synthesizer::~Synthesizer() {
-  if (synth_ != nullptr) delete_fluid_synth(synth_);
+  if (synth_ != nullptr) {
+    // The SoundFont is the bank's: it must not go with this synthesiser.
+    if (bank_) bank_->TakeBack(synth_);
+    delete_fluid_synth(synth_);
+  }
   if (settings_ != nullptr) delete_fluid_settings(settings_);
-}
-
-void Synthesizer::Reset() {
-  fluid_synth_system_reset(synth_);
-  // The reset reaches the voices and the effects units with the next block it
-  // computes: render one block and drop it, so the effects' delay lines are
-  // empty before the first real block.
-  float scratch[kBlockFrames * kChannels];
-  fluid_synth_write_float(synth_, kBlockFrames, scratch, 0, 2, scratch, 1, 2);
 }
 
 void Synthesizer::AllSoundsOff() { fluid_synth_all_sounds_off(synth_, -1); }

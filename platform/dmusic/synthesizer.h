@@ -1,10 +1,15 @@
 // One FluidSynth synthesiser playing one SoundFont: the sound source of every
-// port. Synthesisers are cached per SoundFont for the life of the process, so a
-// SoundFont is loaded once, when a port that uses it is first configured.
+// port. A SoundFont is loaded once per process, when a port that uses it is first
+// configured, and kept. Each configuration then gets a new synthesiser that
+// shares the loaded SoundFont (made in well under a millisecond): every rendering
+// starts from exactly the same state. A reset synthesiser would not do: its
+// voices keep traces of earlier notes (the last gain of each voice) that change
+// the first samples of the next ones.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/core/wintypes.h"
@@ -30,11 +35,8 @@ class Synthesizer {
   // synthesiser never holds half a block across a reset.
   static constexpr int kBlockFrames = 64;
 
-  // Takes a synthesiser for the SoundFont at path for the caller's exclusive use.
-  // The cache keeps one per SoundFont; a second user of the same SoundFont at the
-  // same time gets a synthesiser of its own. The synthesiser goes back to the
-  // cache when the last copy of the pointer is released. Fails with
-  // DMUS_E_CANNOT_OPEN_PORT when the SoundFont cannot be loaded.
+  // Makes a new synthesiser for the SoundFont at path, loading the SoundFont
+  // the first time. Fails with DMUS_E_CANNOT_OPEN_PORT when it cannot be loaded.
   static HRESULT Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out);
 
   ~Synthesizer();
@@ -43,10 +45,6 @@ class Synthesizer {
 
   const std::string& SoundFontPath() const { return path_; }
 
-  // Back to the state right after loading: no voice sounding, every channel at
-  // its defaults, reverb and chorus emptied. Rendering the same events after a
-  // reset gives the same samples.
-  void Reset();
   // Silences every voice at once (no release).
   void AllSoundsOff();
   // Releases every sounding note (the release phase plays).
@@ -65,9 +63,10 @@ class Synthesizer {
   int ActiveVoices() const;
 
  private:
+  class Bank;
   Synthesizer() = default;
-  static HRESULT Load(const std::string& path, std::unique_ptr<Synthesizer>& out);
 
+  std::shared_ptr<Bank> bank_;  // the loaded SoundFont, kept while this synthesiser plays it
   std::string path_;
   _fluid_hashtable_t* settings_ = nullptr;  // fluid_settings_t
   _fluid_synth_t* synth_ = nullptr;

@@ -1,0 +1,39 @@
+// The loader: reads a Standard MIDI file named in an object description into a
+// segment. Registered as the built-in class CLSID_DirectMusicLoader.
+#pragma once
+
+#include <atomic>
+
+#include "platform/dmusic/dmusic.h"
+
+namespace platform {
+
+class CLoader final : public IDirectMusicLoader8 {
+ public:
+  // The largest file the loader reads (no MIDI file comes near it).
+  static constexpr std::uintmax_t kMaxFileBytes = 64u << 20;
+
+  CLoader() = default;
+  CLoader(const CLoader&) = delete;
+  CLoader& operator=(const CLoader&) = delete;
+
+  // IUnknown: IID_IUnknown, IID_IDirectMusicLoader8.
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // Loads a segment (guidClass CLSID_DirectMusicSegment when DMUS_OBJ_CLASS is
+  // given) from the file named by wszFileName (DMUS_OBJ_FILENAME, the full path,
+  // UTF-16) or from memory (DMUS_OBJ_MEMORY). Results: DMUS_E_LOADER_NOFILENAME
+  // without a name, DMUS_E_LOADER_FAILEDOPEN when the file cannot be opened or
+  // read, DMUS_E_INVALIDFILE for a file over kMaxFileBytes, the MIDI reader's
+  // code for a file it cannot play, E_NOINTERFACE for an interface the segment
+  // does not offer.
+  HRESULT GetObject(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv) override;
+
+ private:
+  ~CLoader() = default;
+  std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace platform
