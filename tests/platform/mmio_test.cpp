@@ -285,13 +285,6 @@ TEST(Mmio, OpenFailuresSayWhy) {
 }
 
 TEST(Mmio, AShortWriteIsAFailure) {
-  // A full disk: buffered bytes fail when they are written out.
-  HMMIO full = mmioOpenA("/dev/full", nullptr, MMIO_READWRITE | MMIO_ALLOCBUF);
-  ASSERT_NE(full, nullptr);
-  EXPECT_EQ(mmioWrite(full, "abc", 3), 3);
-  EXPECT_EQ(mmioFlush(full, 0), MMIOERR_CANNOTWRITE);
-  EXPECT_EQ(mmioClose(full, 0), MMIOERR_CANNOTWRITE);
-
   // A file size limit cuts a write short part of the way.
   TempDir dir;
   const std::string path = dir.File("limited.bin");
