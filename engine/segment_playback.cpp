@@ -8,6 +8,7 @@
 #include "engine/result_descriptions.h"
 #include "platform/core/code_page.h"
 #include "platform/core/kernel.h"
+#include "platform/dmusic/segment.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ HRESULT LoadMIDI(const char* path) {
     return hr;
   }
   state.pSegment = std::move(segment);
+  if (platform::SegmentWasTruncated(state.pSegment.Get()))
+    g_DebugLog.Print("The file is cut short: what was read will play");
 
   // Marks the segment as coming from a Standard MIDI file.
   hr = state.pSegment->SetParam(GUID_StandardMIDIFile, kAllTrackGroups, 0, 0, nullptr);

@@ -8,4 +8,4 @@ target_link_libraries(platform_dmusic_ports PUBLIC platform_com platform_core)
 
 # Every built-in class of the music engine, entered in the class table at once.
 add_library(platform_dmusic_classes STATIC ${CMAKE_CURRENT_LIST_DIR}/engine_classes.cpp)
-target_link_libraries(platform_dmusic_classes PUBLIC platform_core PRIVATE platform_dmusic_ports)
+target_link_libraries(platform_dmusic_classes PUBLIC platform_core PRIVATE platform_dmusic_ports platform_dmusic)
