@@ -38,7 +38,8 @@ void SetLastError(DWORD error);
 BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName);
 
 // Starts hearing messages for mutexName on a background thread; onMessage is called on
-// that thread for each message received (the receiver marshals it where it needs it).
+// that thread for each message received (the receiver marshals it where it needs it,
+// without waiting for it there: the thread is joined when the process exits).
 // Called by the instance that owns the mutex: a socket left behind by a crashed
 // instance is replaced. Starting again replaces the previous listener. The thread is
 // stopped and joined when the process exits normally, or by StopRegisteredMessageListener.

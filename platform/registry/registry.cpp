@@ -148,6 +148,9 @@ LONG ErrorFromErrno(int error) {
     case EPERM:
     case EROFS:
       return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case ENOMEM:
       return ERROR_OUTOFMEMORY;
     default:
