@@ -100,6 +100,7 @@ std::string HelpText() {
       "  FILE<TAB>music seconds<TAB>wall seconds<TAB>ok     (or error: WHAT)\n"
       "then 'speed: X.XXx real time' over all files. Music seconds are the length of the\n"
       "rendered recording: the music at the chosen tempo with its release and the 700 ms tail.\n"
+      "The engine's diagnostic log goes to DIR/halvane-bench.log.\n"
       "\n"
       "  --soundfont FILE  SoundFont to render with (default: the system's default GM SoundFont)\n"
       "  --tempo N         tempo slider position, 0 (half speed) to 100 (1.5x); default 50\n"

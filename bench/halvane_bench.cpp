@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "bench/bench_options.h"
+#include "app/debug_log.h"
 #include "bench/peer_render.h"
 #include "engine/capture_attachment.h"
 #include "engine/engine_state.h"
@@ -152,6 +153,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "halvane-bench: cannot use the output folder %s\n", options.outDir.c_str());
     return 2;
   }
+
+  // The engine's diagnostic log goes next to the outputs, out of the results' way.
+  g_DebugLog.CreateLogFile((fs::path(options.outDir) / "halvane-bench.log").c_str());
 
   // The SoundFont's folder comes first among the places ports are made from.
   ::setenv("HALVANE_SOUNDFONTS", fs::path(soundFont).parent_path().c_str(), 1);
