@@ -21,7 +21,11 @@ std::atomic<bool> g_failNextNothrowNew{false};
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   if (g_failNextNothrowNew.exchange(false)) return nullptr;
-  return std::malloc(size == 0 ? 1 : size);
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 namespace {

@@ -149,21 +149,4 @@ TEST(DirectMusicTest, EnumPortFillsTheCapabilitiesOfEachPortAndSaysWhenThereAreN
   platform::SetPortTableForTesting(std::nullopt);
 }
 
-TEST(DirectMusicTest, AcceptsNoDirectSoundAndSwitchesItsPortsOnAndOff) {
-  auto music = platform::ComPtr<platform::CDirectMusic>::Adopt(new platform::CDirectMusic());
-  int window = 0;
-  EXPECT_EQ(music->SetDirectSound(nullptr, &window), S_OK);
-  EXPECT_EQ(music->Window(), &window);
-  EXPECT_EQ(music->Activate(FALSE), S_OK);
-  EXPECT_FALSE(music->IsActive());
-  EXPECT_EQ(music->Activate(TRUE), S_OK);
-  EXPECT_TRUE(music->IsActive());
-
-  platform::ComPtr<IDirectMusic8> asDirectMusic;
-  EXPECT_EQ(music->QueryInterface(IID_IDirectMusic8, asDirectMusic.PutVoid()), S_OK);
-  platform::ComPtr<IUnknown> other;
-  EXPECT_EQ(music->QueryInterface(IID_IDirectMusicPerformance8, other.PutVoid()), E_NOINTERFACE);
-  EXPECT_FALSE(other);
-}
-
 }  // namespace
