@@ -45,6 +45,9 @@ QtSession::QtSession(int& argc, char** argv) : app_(std::make_unique<QApplicatio
       char bytes[64];
       while (::read(s_signalReadEnd, bytes, sizeof bytes) > 0) {
       }
+      // One close request per session: repeated signals do not close twice.
+      if (closeRequested_) return;
+      closeRequested_ = true;
       toolkit_.Broadcast(WM_CLOSE, 0, 0);
     });
     struct sigaction action {};

@@ -25,6 +25,7 @@ class QtSession {
   std::unique_ptr<QApplication> app_;
   QtToolkit toolkit_;
   std::unique_ptr<QSocketNotifier> signals_;
+  bool closeRequested_ = false;
 };
 
 }  // namespace ui::qt

@@ -40,9 +40,14 @@ INT_PTR QtToolkit::RunDialog(int templateId, HWND owner, DLGPROC proc, LPARAM pa
       if (auto* qtOwner = dynamic_cast<QtDialog*>(ownerDialog)) parent = qtOwner->Surface();
     }
     QtDialog dialog(*tmpl, proc, parent);
+    // The dialog leaves the running list however Run ends, also by an exception.
+    struct Registration {
+      std::vector<QtDialog*>& running;
+      QtDialog* dialog;
+      ~Registration() { running.erase(std::remove(running.begin(), running.end(), dialog), running.end()); }
+    } registration{running_, &dialog};
     running_.push_back(&dialog);
     result = dialog.Run(param);
-    running_.erase(std::remove(running_.begin(), running_.end(), &dialog), running_.end());
   });
   return result;
 }
