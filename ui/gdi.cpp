@@ -13,30 +13,31 @@ namespace {
 
 using GdiObject = std::variant<std::shared_ptr<const Image>, std::shared_ptr<const Brush>>;
 
-// Every live bitmap and brush, by handle. Handles are the addresses of the
-// objects, so a handle is never reused while its object lives.
+// Every live bitmap and brush, by handle. Handles are numbers that are never
+// reused, so a deleted handle can never come to name a newer object.
 class ObjectTable {
  public:
   HGDIOBJ Add(GdiObject object) {
     std::lock_guard lock(lock_);
-    HGDIOBJ handle = std::visit([](const auto& p) { return const_cast<void*>(static_cast<const void*>(p.get())); }, object);
-    objects_.emplace(handle, std::move(object));
-    return handle;
+    next_ += 4;
+    objects_.emplace(next_, std::move(object));
+    return reinterpret_cast<HGDIOBJ>(next_);
   }
   bool Remove(HGDIOBJ handle) {
     std::lock_guard lock(lock_);
-    return objects_.erase(handle) > 0;
+    return objects_.erase(reinterpret_cast<std::uintptr_t>(handle)) > 0;
   }
   std::optional<GdiObject> Find(HGDIOBJ handle) {
     std::lock_guard lock(lock_);
-    const auto it = objects_.find(handle);
+    const auto it = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it == objects_.end()) return std::nullopt;
     return it->second;
   }
 
  private:
   std::mutex lock_;
-  std::map<HGDIOBJ, GdiObject> objects_;
+  std::uintptr_t next_ = 0x10000;
+  std::map<std::uintptr_t, GdiObject> objects_;
 };
 
 ObjectTable& Objects() {
@@ -44,13 +45,12 @@ ObjectTable& Objects() {
   return table;
 }
 
+// The stock hollow brush: a fixed handle below every table handle.
+HGDIOBJ const kHollowBrushHandle = reinterpret_cast<HGDIOBJ>(std::uintptr_t{0x1000});
+
 const std::shared_ptr<const Brush>& HollowBrush() {
   static const auto brush = std::make_shared<const Brush>();
   return brush;
-}
-
-HGDIOBJ StockHandle(const std::shared_ptr<const Brush>& brush) {
-  return const_cast<void*>(static_cast<const void*>(brush.get()));
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ std::shared_ptr<const Image> BitmapFromHandle(HGDIOBJ handle) {
 }
 
 std::shared_ptr<const Brush> BrushFromHandle(HGDIOBJ handle) {
-  if (handle != nullptr && handle == StockHandle(HollowBrush())) return HollowBrush();
+  if (handle == kHollowBrushHandle) return HollowBrush();
   const auto object = Objects().Find(handle);
   if (!object) return nullptr;
   if (const auto* brush = std::get_if<std::shared_ptr<const Brush>>(&*object)) return *brush;
@@ -94,7 +94,7 @@ HBRUSH CreateSolidBrush(COLORREF color) {
 }
 
 HGDIOBJ GetStockObject(int which) {
-  return which == NULL_BRUSH ? ui::StockHandle(ui::HollowBrush()) : nullptr;
+  return which == NULL_BRUSH ? ui::kHollowBrushHandle : nullptr;
 }
 
 BOOL DeleteObject(HGDIOBJ object) {

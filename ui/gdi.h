@@ -1,8 +1,9 @@
 // Painting objects: bitmaps and brushes behind GDI-style handles, and the device
 // context that WM_ERASEBKGND and WM_CTLCOLORSTATIC hand to a dialog procedure.
 //
-// Handles are looked up in one process-wide table: a deleted or unknown handle
-// paints nothing instead of touching freed memory. Stock objects are never deleted.
+// Handles are looked up in one process-wide table and never reused: a deleted or
+// unknown handle paints nothing instead of touching freed memory or a newer object.
+// Stock objects are never deleted.
 #pragma once
 
 #include <cstdint>
