@@ -75,7 +75,7 @@ std::vector<DMO_PARTIAL_MEDIATYPE> ReadTypes(HKEY key, const char* name) {
   const std::optional<std::string> data = ReadValue(key, name);
   if (!data) return types;
   types.resize(data->size() / sizeof(DMO_PARTIAL_MEDIATYPE));
-  std::memcpy(types.data(), data->data(), types.size() * sizeof(DMO_PARTIAL_MEDIATYPE));
+  if (!types.empty()) std::memcpy(types.data(), data->data(), types.size() * sizeof(DMO_PARTIAL_MEDIATYPE));
   return types;
 }
 
