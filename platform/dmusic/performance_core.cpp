@@ -67,7 +67,7 @@ namespace {
 constexpr std::int64_t kBlock = Synthesizer::kBlockFrames;
 constexpr std::int64_t kHalfBlock = kBlock / 2;
 // Blocks rendered at most in one FluidSynth call.
-constexpr std::int64_t kMaxChunkBlocks = 64;
+constexpr std::int64_t kMaxChunkBlocks = Synthesizer::kMaxRenderFrames / kBlock;
 // While a segment waits for the synthesiser to fall silent, silence is checked
 // this often.
 constexpr std::int64_t kEndWatchBlocks = 8;
@@ -196,6 +196,15 @@ HRESULT PerformanceCore::Play(CSegment* segment, CAudioPath* path, bool control,
   }
   std::lock_guard lock(renderLock_);
   if (shutDown_.load()) return DMUS_E_NOT_INIT;
+  if (!channelsShared_) {
+    // The first music this synthesiser plays decides which half plays which
+    // channel, before any event reaches it.
+    std::array<std::uint64_t, 16> notes{};
+    for (const smf::Event& event : segment->Events())
+      if (event.kind == smf::EventKind::Note) ++notes[event.status & 0x0F];
+    synth_->BalanceChannels(notes);
+    channelsShared_ = true;
+  }
   Playback playback;
   playback.segment = ComPtr<CSegment>::Share(segment);
   playback.state = ComPtr<CSegmentState>::Adopt(new CSegmentState(0));

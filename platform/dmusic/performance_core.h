@@ -207,6 +207,7 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   std::atomic<std::int64_t> consumed_{0};
   std::uint64_t order_ = 0;  // noteOffs_ ordering
   bool watchingEnd_ = false;  // a segment has ended and waits for silence
+  bool channelsShared_ = false;  // the synthesiser's halves have their channels
 
   std::mutex queueLock_;
   std::vector<Delivery> deliveries_;  // a heap, earliest first

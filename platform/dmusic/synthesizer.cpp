@@ -2,6 +2,11 @@
 
 #include <fluidsynth.h>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -54,94 +59,136 @@ class Synthesizer::Bank {
     return S_OK;
   }
 
-  // The loaded SoundFonts by path, for the life of the process.
-  static HRESULT ForPath(const std::string& path, std::shared_ptr<Bank>& out) {
+  // The loaded copies of each SoundFont, for the life of the process: copy 0
+  // for a whole synthesiser or its first half, copy 1 for its second half. The
+  // copies a call needs and lacks are loaded at the same time.
+  static HRESULT ForPath(const std::string& path, int copies, std::vector<std::shared_ptr<Bank>>& out) {
     static std::mutex lock;
-    static std::map<std::string, std::shared_ptr<Bank>> loaded;
+    static std::map<std::pair<std::string, int>, std::shared_ptr<Bank>> loaded;
     std::lock_guard guard(lock);
-    auto it = loaded.find(path);
-    if (it != loaded.end()) {
-      out = it->second;
-      return S_OK;
+    out.assign(static_cast<std::size_t>(copies), nullptr);
+    std::vector<HRESULT> results(out.size(), S_OK);
+    std::vector<std::thread> loaders;
+    for (int copy = 0; copy < copies; ++copy) {
+      auto it = loaded.find({path, copy});
+      if (it != loaded.end()) {
+        out[copy] = it->second;
+        continue;
+      }
+      auto load = [&, copy] { results[copy] = Load(path, out[copy]); };
+      if (copy == 0)
+        load();
+      else
+        loaders.emplace_back(load);
     }
-    const HRESULT hr = Load(path, out);
-    if (SUCCEEDED(hr)) loaded.emplace(path, out);
-    return hr;
+    for (std::thread& loader : loaders) loader.join();
+    for (int copy = 0; copy < copies; ++copy) {
+      if (FAILED(results[copy])) return results[copy];
+      loaded.emplace(std::make_pair(path, copy), out[copy]);
+    }
+    return S_OK;
   }
 
-  // Lends the SoundFont to a playing synthesiser, and takes it back.
-  void Lend(fluid_synth_t* synth) {
-    std::lock_guard guard(lendLock_);
-    fluid_synth_add_sfont(synth, sfont_);
-  }
-  void TakeBack(fluid_synth_t* synth) {
-    std::lock_guard guard(lendLock_);
-    fluid_synth_remove_sfont(synth, sfont_);
-  }
+  void Lend(fluid_synth_t* synth) { fluid_synth_add_sfont(synth, sfont_); }
+  void TakeBack(fluid_synth_t* synth) { fluid_synth_remove_sfont(synth, sfont_); }
 
  private:
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
   fluid_sfont_t* sfont_ = nullptr;
-  std::mutex lendLock_;
 };
 
-HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out) {
+HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out, int parts) {
   out.reset();
   SilenceFluidSynthLog();
-  std::shared_ptr<Bank> bank;
-  if (const HRESULT hr = Bank::ForPath(path, bank); FAILED(hr)) return hr;
+  if (parts != 1 && parts != 2) parts = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  std::vector<std::shared_ptr<Bank>> banks;
+  if (const HRESULT hr = Bank::ForPath(path, parts, banks); FAILED(hr)) return hr;
   std::shared_ptr<Synthesizer> synth(new Synthesizer());
   synth->path_ = path;
-  synth->settings_ = NewSettings();
-  if (synth->settings_ == nullptr) return E_OUTOFMEMORY;
-  synth->synth_ = new_fluid_synth(synth->settings_);
-  if (synth->synth_ == nullptr) return E_OUTOFMEMORY;
-  bank->Lend(synth->synth_);
-  synth->bank_ = std::move(bank);
+  for (std::shared_ptr<Bank>& bank : banks) {
+    Part& part = synth->parts_.emplace_back();
+    part.settings = NewSettings();
+    if (part.settings == nullptr) return E_OUTOFMEMORY;
+    part.synth = new_fluid_synth(part.settings);
+    if (part.synth == nullptr) return E_OUTOFMEMORY;
+    bank->Lend(part.synth);
+    part.bank = std::move(bank);
+  }
+  if (synth->parts_.size() == 2) {
+    synth->secondBlock_.resize(static_cast<std::size_t>(kMaxRenderFrames) * kChannels);
+    synth->worker_ = std::thread([raw = synth.get()] { raw->RunSecondHalf(); });
+  }
   out = std::move(synth);
   return S_OK;
 }
 
 Synthesizer::~Synthesizer() {
-  if (synth_ != nullptr) {
-    // The SoundFont is the bank's: it must not go with this synthesiser.
-    if (bank_) bank_->TakeBack(synth_);
-    delete_fluid_synth(synth_);
+  if (worker_.joinable()) {
+    job_.store(-1);
+    job_.notify_one();
+    worker_.join();
   }
-  if (settings_ != nullptr) delete_fluid_settings(settings_);
+  for (Part& part : parts_) {
+    if (part.synth != nullptr) {
+      // The SoundFont is the bank's: it must not go with this synthesiser.
+      if (part.bank) part.bank->TakeBack(part.synth);
+      delete_fluid_synth(part.synth);
+    }
+    if (part.settings != nullptr) delete_fluid_settings(part.settings);
+  }
 }
 
-void Synthesizer::AllSoundsOff() { fluid_synth_all_sounds_off(synth_, -1); }
+void Synthesizer::BalanceChannels(const std::array<std::uint64_t, 16>& notesPerChannel) {
+  if (parts_.size() < 2) return;
+  // The busiest channels first, each to the half with fewer notes so far.
+  std::array<int, 16> order;
+  for (int i = 0; i < 16; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return notesPerChannel[a] > notesPerChannel[b]; });
+  std::uint64_t load[2] = {0, 0};
+  for (int channel : order) {
+    const std::uint8_t half = load[1] < load[0] ? 1 : 0;
+    half_[channel] = half;
+    load[half] += notesPerChannel[channel];
+  }
+}
 
-void Synthesizer::AllNotesOff() { fluid_synth_all_notes_off(synth_, -1); }
+void Synthesizer::AllSoundsOff() {
+  for (Part& part : parts_) fluid_synth_all_sounds_off(part.synth, -1);
+}
+
+void Synthesizer::AllNotesOff() {
+  for (Part& part : parts_) fluid_synth_all_notes_off(part.synth, -1);
+}
 
 void Synthesizer::ChannelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
   const int channel = status & 0x0F;
+  fluid_synth_t* synth = SynthFor(channel);
   switch (status & 0xF0) {
     case 0x80:
-      fluid_synth_noteoff(synth_, channel, data1);
+      fluid_synth_noteoff(synth, channel, data1 & 0x7F);
       break;
     case 0x90:
       if (data2 == 0)
-        fluid_synth_noteoff(synth_, channel, data1);
+        fluid_synth_noteoff(synth, channel, data1 & 0x7F);
       else
-        fluid_synth_noteon(synth_, channel, data1, data2);
+        fluid_synth_noteon(synth, channel, data1 & 0x7F, data2 & 0x7F);
       break;
     case 0xA0:
-      fluid_synth_key_pressure(synth_, channel, data1, data2);
+      fluid_synth_key_pressure(synth, channel, data1 & 0x7F, data2 & 0x7F);
       break;
     case 0xB0:
-      fluid_synth_cc(synth_, channel, data1 & 0x7F, data2 & 0x7F);
+      fluid_synth_cc(synth, channel, data1 & 0x7F, data2 & 0x7F);
       break;
     case 0xC0:
-      fluid_synth_program_change(synth_, channel, data1 & 0x7F);
+      fluid_synth_program_change(synth, channel, data1 & 0x7F);
       break;
     case 0xD0:
-      fluid_synth_channel_pressure(synth_, channel, data1 & 0x7F);
+      fluid_synth_channel_pressure(synth, channel, data1 & 0x7F);
       break;
     case 0xE0:
-      fluid_synth_pitch_bend(synth_, channel, ((data2 & 0x7F) << 7) | (data1 & 0x7F));
+      fluid_synth_pitch_bend(synth, channel, ((data2 & 0x7F) << 7) | (data1 & 0x7F));
       break;
     default:
       break;
@@ -149,25 +196,67 @@ void Synthesizer::ChannelMessage(std::uint8_t status, std::uint8_t data1, std::u
 }
 
 void Synthesizer::Patch(int channel, std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program) {
-  fluid_synth_cc(synth_, channel, 0, bankMsb & 0x7F);
-  fluid_synth_cc(synth_, channel, 32, bankLsb & 0x7F);
-  fluid_synth_program_change(synth_, channel, program & 0x7F);
+  fluid_synth_t* synth = SynthFor(channel);
+  fluid_synth_cc(synth, channel, 0, bankMsb & 0x7F);
+  fluid_synth_cc(synth, channel, 32, bankLsb & 0x7F);
+  fluid_synth_program_change(synth, channel, program & 0x7F);
 }
 
 void Synthesizer::SysEx(const std::uint8_t* data, std::size_t length) {
-  // FluidSynth takes the message without its F0 and F7.
+  // FluidSynth takes the message without its F0 and F7; both halves hear it.
   if (length < 2 || data[0] != 0xF0) return;
   std::size_t end = length;
   if (data[end - 1] == 0xF7) --end;
   if (end <= 1) return;
-  fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(end - 1), nullptr, nullptr,
-                    nullptr, 0);
+  for (Part& part : parts_)
+    fluid_synth_sysex(part.synth, reinterpret_cast<const char*>(data + 1), static_cast<int>(end - 1), nullptr,
+                      nullptr, nullptr, 0);
+}
+
+void Synthesizer::RenderPart(fluid_synth_t* synth, float* interleaved, int frames) {
+#if defined(__SSE__)
+  // Numbers too small to be heard (denormals, in decaying reverb and release
+  // tails) cost the processor many times the work of normal ones: they count as
+  // zero while the synthesiser renders.
+  const unsigned int saved = _mm_getcsr();
+  _mm_setcsr(saved | 0x8040);  // flush to zero, denormals are zero
+  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
+  _mm_setcsr(saved);
+#else
+  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
+#endif
+}
+
+void Synthesizer::RunSecondHalf() {
+  for (;;) {
+    job_.wait(0);
+    const int frames = job_.load();
+    if (frames < 0) return;
+    RenderPart(parts_[1].synth, secondBlock_.data(), frames);
+    job_.store(0);
+    job_.notify_one();
+  }
 }
 
 void Synthesizer::Render(float* interleaved, int frames) {
-  fluid_synth_write_float(synth_, frames, interleaved, 0, 2, interleaved, 1, 2);
+  if (parts_.size() == 1) {
+    RenderPart(parts_[0].synth, interleaved, frames);
+    return;
+  }
+  // The second half renders on its thread while this one renders the first.
+  job_.store(frames);
+  job_.notify_one();
+  RenderPart(parts_[0].synth, interleaved, frames);
+  for (int pending = job_.load(); pending != 0; pending = job_.load()) job_.wait(pending);
+  const float* second = secondBlock_.data();
+  const std::size_t count = static_cast<std::size_t>(frames) * kChannels;
+  for (std::size_t i = 0; i < count; ++i) interleaved[i] += second[i];
 }
 
-int Synthesizer::ActiveVoices() const { return fluid_synth_get_active_voice_count(synth_); }
+int Synthesizer::ActiveVoices() const {
+  int voices = 0;
+  for (const Part& part : parts_) voices += fluid_synth_get_active_voice_count(part.synth);
+  return voices;
+}
 
 }  // namespace platform

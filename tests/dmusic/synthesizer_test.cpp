@@ -1,0 +1,63 @@
+// The synthesiser in one part or two halves: the halves together sound as the
+// whole does, and every rendering of the same events gives the same samples.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "platform/dmusic/dmusic.h"
+#include "platform/dmusic/synthesizer.h"
+#include "tests/dmusic/test_media.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::vector<float> Play(platform::Synthesizer& synth) {
+  std::array<std::uint64_t, 16> notes{};
+  notes[0] = notes[1] = notes[2] = notes[3] = 1;
+  synth.BalanceChannels(notes);
+  std::vector<float> out(44100 / 64 * 64 * 2);
+  for (int channel = 0; channel < 4; ++channel) {
+    synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, 100);
+    synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 93, 100);
+    synth.ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(48 + 7 * channel), 100);
+  }
+  const int frames = static_cast<int>(out.size() / 2);
+  for (int done = 0; done < frames; done += 1024) {
+    const int n = std::min(1024, frames - done);
+    if (done == 1024 * 20)
+      for (int channel = 0; channel < 4; ++channel)
+        synth.ChannelMessage(static_cast<std::uint8_t>(0x80 | channel), static_cast<std::uint8_t>(48 + 7 * channel), 0);
+    synth.Render(out.data() + 2 * done, n);
+  }
+  return out;
+}
+
+TEST(Synthesizer, TwoHalvesSoundAsOneAndRepeatExactly) {
+  testing_support::TempDir dir;
+  const std::string font = dir.File("sine.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.2);
+  std::shared_ptr<platform::Synthesizer> whole, halves, again;
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, whole, 1), S_OK);
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, halves, 2), S_OK);
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, again, 2), S_OK);
+  const std::vector<float> a = Play(*whole);
+  const std::vector<float> b = Play(*halves);
+  const std::vector<float> c = Play(*again);
+  EXPECT_TRUE(b == c);
+  float peak = 0, difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    peak = std::max(peak, std::fabs(a[i]));
+    difference = std::max(difference, std::fabs(a[i] - b[i]));
+  }
+  EXPECT_GT(peak, 0.01f);
+  EXPECT_LT(difference, peak * 1e-3f);
+  EXPECT_EQ(whole->ActiveVoices(), 0);
+
+  std::shared_ptr<platform::Synthesizer> missing;
+  EXPECT_EQ(platform::Synthesizer::Acquire(dir.File("none.sf2"), missing), DMUS_E_CANNOT_OPEN_PORT);
+  EXPECT_FALSE(missing);
+}
+
+}  // namespace
