@@ -7,6 +7,8 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -34,6 +36,14 @@ _fluid_hashtable_t* NewSettings() {
   return settings;
 }
 
+bool LooksLikeInstrumentFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char header[12] = {};
+  if (!in.read(header, sizeof(header))) return false;
+  if (std::memcmp(header, "RIFF", 4) != 0) return false;
+  return std::memcmp(header + 8, "sfbk", 4) == 0 || std::memcmp(header + 8, "DLS ", 4) == 0;
+}
+
 }  // namespace
 
 // A SoundFont loaded once: a synthesiser that never plays holds it, and the
@@ -46,6 +56,10 @@ class Synthesizer::Bank {
   }
 
   static HRESULT Load(const std::string& path, std::shared_ptr<Bank>& out) {
+    // Only what looks like a SoundFont (RIFF sfbk) or a DLS collection (RIFF
+    // DLS) goes to FluidSynth: its DLS reader reports other files on standard
+    // error.
+    if (!LooksLikeInstrumentFile(path)) return DMUS_E_CANNOT_OPEN_PORT;
     auto bank = std::make_shared<Bank>();
     bank->settings_ = NewSettings();
     if (bank->settings_ == nullptr) return E_OUTOFMEMORY;
