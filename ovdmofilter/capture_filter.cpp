@@ -12,7 +12,10 @@ namespace {
 constexpr DWORD DMO_SET_TYPEF_TEST_ONLY = 0x1;
 constexpr DWORD DMO_SET_TYPEF_CLEAR = 0x2;
 
-std::atomic<long> g_liveObjects{0};
+std::atomic<long>& LiveCount() {
+  static std::atomic<long> count{0};
+  return count;
+}
 
 bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
   return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec &&
@@ -21,10 +24,10 @@ bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
 
 }  // namespace
 
-CCaptureFilter::CCaptureFilter() { ++g_liveObjects; }
-CCaptureFilter::~CCaptureFilter() { --g_liveObjects; }
+CCaptureFilter::CCaptureFilter() { ++LiveCount(); }
+CCaptureFilter::~CCaptureFilter() { --LiveCount(); }
 
-long CCaptureFilter::LiveObjects() { return g_liveObjects.load(); }
+long CCaptureFilter::LiveObjects() { return LiveCount().load(); }
 
 HRESULT CCaptureFilter::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

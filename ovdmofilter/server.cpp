@@ -19,7 +19,11 @@ namespace {
 
 constexpr HRESULT SELFREG_E_CLASS = MakeResult(0x80040201);
 
-std::atomic<long> g_serverLocks{0};
+// LockServer's count: a client may keep the library wanted without any object.
+std::atomic<long>& ServerLocks() {
+  static std::atomic<long> locks{0};
+  return locks;
+}
 
 // The factory is a static object: its references keep nothing alive.
 class CCaptureFilterFactory final : public IClassFactory {
@@ -49,14 +53,17 @@ class CCaptureFilterFactory final : public IClassFactory {
 
   HRESULT LockServer(BOOL lock) override {
     if (lock)
-      ++g_serverLocks;
+      ++ServerLocks();
     else
-      --g_serverLocks;
+      --ServerLocks();
     return S_OK;
   }
 };
 
-CCaptureFilterFactory g_factory;
+CCaptureFilterFactory& Factory() {
+  static CCaptureFilterFactory factory;
+  return factory;
+}
 
 // This library's own full path.
 std::string OwnPath() {
@@ -74,11 +81,11 @@ OVDMOFILTER_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void*
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (!(rclsid == CLSID_OVDMOFilter)) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(riid, ppv);
+  return Factory().QueryInterface(riid, ppv);
 }
 
 OVDMOFILTER_EXPORT HRESULT DllCanUnloadNow() {
-  return ovdmofilter::CCaptureFilter::LiveObjects() == 0 && g_serverLocks.load() == 0 ? S_OK : S_FALSE;
+  return ovdmofilter::CCaptureFilter::LiveObjects() == 0 && ServerLocks().load() == 0 ? S_OK : S_FALSE;
 }
 
 OVDMOFILTER_EXPORT HRESULT DllRegisterServer() {
