@@ -199,10 +199,13 @@ HRESULT PerformanceCore::Play(CSegment* segment, CAudioPath* path, bool control,
   if (!channelsShared_) {
     // The first music this synthesiser plays decides which half plays which
     // channel, before any event reaches it.
-    std::array<std::uint64_t, 16> notes{};
+    // A channel weighs what its notes sound: their lengths, at least half a
+    // beat each (a drum sounds on after a short note).
+    std::array<std::uint64_t, 16> weight{};
     for (const smf::Event& event : segment->Events())
-      if (event.kind == smf::EventKind::Note) ++notes[event.status & 0x0F];
-    synth_->BalanceChannels(notes);
+      if (event.kind == smf::EventKind::Note)
+        weight[event.status & 0x0F] += static_cast<std::uint64_t>(std::max<MUSIC_TIME>(event.duration, 384));
+    synth_->BalanceChannels(weight);
     channelsShared_ = true;
   }
   Playback playback;

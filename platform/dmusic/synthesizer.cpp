@@ -153,18 +153,18 @@ Synthesizer::~Synthesizer() {
   }
 }
 
-void Synthesizer::BalanceChannels(const std::array<std::uint64_t, 16>& notesPerChannel) {
+void Synthesizer::BalanceChannels(const std::array<std::uint64_t, 16>& weightPerChannel) {
   if (parts_.size() < 2) return;
-  // The busiest channels first, each to the half with fewer notes so far.
+  // The heaviest channels first, each to the half with less so far.
   std::array<int, 16> order;
   for (int i = 0; i < 16; ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return notesPerChannel[a] > notesPerChannel[b]; });
+                   [&](int a, int b) { return weightPerChannel[a] > weightPerChannel[b]; });
   std::uint64_t load[2] = {0, 0};
   for (int channel : order) {
     const std::uint8_t half = load[1] < load[0] ? 1 : 0;
     half_[channel] = half;
-    load[half] += notesPerChannel[channel];
+    load[half] += weightPerChannel[channel];
   }
 }
 

@@ -67,9 +67,10 @@ class Synthesizer {
   // Releases every sounding note (the release phase plays).
   void AllNotesOff();
 
-  // Shares the channels out between the two halves so that each plays about as
-  // many of the given notes per channel. Call before the first event.
-  void BalanceChannels(const std::array<std::uint64_t, 16>& notesPerChannel);
+  // Shares the channels out between the two halves so that each carries about
+  // half of the weight (the music each channel has to play). Call before the
+  // first event.
+  void BalanceChannels(const std::array<std::uint64_t, 16>& weightPerChannel);
 
   // One channel message: status 0x80-0xEF with its data bytes.
   void ChannelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
