@@ -1,5 +1,6 @@
 #include "platform/dmusic/audio_output.h"
 
+#include <dlfcn.h>
 #include <fluidsynth.h>
 
 #include <chrono>
@@ -11,6 +12,21 @@
 
 namespace platform {
 namespace {
+
+// ALSA reports a missing card on standard error through its error handler;
+// its library is already loaded with FluidSynth's, so the handler is found
+// there and replaced by one that says nothing.
+void QuietAlsaHandler(const char*, int, const char*, int, const char*, ...) {}
+
+void SilenceAlsaOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+      reinterpret_cast<SetHandler>(symbol)(&QuietAlsaHandler);
+  });
+}
 
 void SayNoSoundDeviceOnce() {
   static std::once_flag once;
@@ -43,6 +59,7 @@ RealTimeOutput::~RealTimeOutput() {
 
 bool RealTimeOutput::OpenDevice() {
   SilenceFluidSynthLog();
+  SilenceAlsaOnce();
   std::vector<std::string> drivers{"pulseaudio", "alsa", "jack", "sdl2"};
   if (const char* chosen = std::getenv("HALVANE_AUDIO_DRIVER"); chosen != nullptr && *chosen != '\0')
     drivers = {chosen};
