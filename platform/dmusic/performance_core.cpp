@@ -72,6 +72,26 @@ constexpr std::int64_t kMaxChunkBlocks = Synthesizer::kMaxRenderFrames / kBlock;
 // this often.
 constexpr std::int64_t kEndWatchBlocks = 8;
 
+// The channels that play percussion: channel 10, and the parts a Roland GS
+// message turns into drum parts (F0 41 dev 42 12 40 1p 15 mm sum F7; part 0 is
+// channel 10, parts 1-9 channels 1-9, parts 10-15 channels 11-16).
+std::uint16_t PercussionChannels(const std::vector<smf::Event>& events) {
+  std::uint16_t channels = 1u << 9;
+  for (const smf::Event& event : events) {
+    const std::vector<std::uint8_t>& m = event.sysex;
+    if (event.kind != smf::EventKind::SysEx || m.size() < 10 || m[1] != 0x41 || m[3] != 0x42 || m[4] != 0x12 ||
+        m[5] != 0x40 || (m[6] & 0xF0) != 0x10 || m[7] != 0x15)
+      continue;
+    const int part = m[6] & 0x0F;
+    const int channel = part == 0 ? 9 : part <= 9 ? part - 1 : part;
+    if (m[8] != 0)
+      channels = static_cast<std::uint16_t>(channels | (1u << channel));
+    else
+      channels = static_cast<std::uint16_t>(channels & ~(1u << channel));
+  }
+  return channels;
+}
+
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
   if (a % b != 0 && (a < 0) != (b < 0)) --q;
@@ -197,15 +217,9 @@ HRESULT PerformanceCore::Play(CSegment* segment, CAudioPath* path, bool control,
   std::lock_guard lock(renderLock_);
   if (shutDown_.load()) return DMUS_E_NOT_INIT;
   if (!channelsShared_) {
-    // The first music this synthesiser plays decides which half plays which
-    // channel, before any event reaches it.
-    // A channel weighs what its notes sound: their lengths, at least half a
-    // beat each (a drum sounds on after a short note).
-    std::array<std::uint64_t, 16> weight{};
-    for (const smf::Event& event : segment->Events())
-      if (event.kind == smf::EventKind::Note)
-        weight[event.status & 0x0F] += static_cast<std::uint64_t>(std::max<MUSIC_TIME>(event.duration, 384));
-    synth_->BalanceChannels(weight);
+    // The first music this synthesiser plays tells it which channels are
+    // percussion, before any event reaches it.
+    synth_->SetPercussionChannels(PercussionChannels(segment->Events()));
     channelsShared_ = true;
   }
   Playback playback;
@@ -295,7 +309,7 @@ HRESULT PerformanceCore::Send(DMUS_PMSG* msg) {
 
 void PerformanceCore::Enqueue(DMUS_PMSG* msg) {
   const std::int64_t frame =
-      (msg->dwFlags & DMUS_PMSGF_TOOL_ATTIME) != 0 ? FrameOfMessage(*msg) : synthFrames_.load();
+      (msg->dwFlags & DMUS_PMSGF_TOOL_ATTIME) != 0 ? FrameOfMessage(*msg) : dispatchFrame_.load();
   std::lock_guard lock(queueLock_);
   deliveries_.push_back({frame, deliveryOrder_++, msg});
   std::push_heap(deliveries_.begin(), deliveries_.end(), Later<Delivery>{});
@@ -306,7 +320,7 @@ std::int64_t PerformanceCore::FrameOfMessage(const DMUS_PMSG& msg) const {
   if ((msg.dwFlags & DMUS_PMSGF_MUSICTIME) != 0) return line_.FrameOf(msg.mtTime);
   if ((msg.dwFlags & DMUS_PMSGF_REFTIME) != 0)
     return line_.startFrame + (msg.rtTime - line_.startTime) * kSampleRate / 10000000;
-  return synthFrames_.load();
+  return dispatchFrame_.load();
 }
 
 void PerformanceCore::Deliver(DMUS_PMSG* msg) {
@@ -321,7 +335,7 @@ void PerformanceCore::Deliver(DMUS_PMSG* msg) {
     // A tool that hands a message back to itself, due at once, would get it
     // forever: such a message is dropped.
     const bool loops = msg->pTool == tool && ((msg->dwFlags & DMUS_PMSGF_TOOL_ATTIME) == 0 ||
-                                             FrameOfMessage(*msg) < synthFrames_.load() + kHalfBlock);
+                                             FrameOfMessage(*msg) < dispatchFrame_.load() + kHalfBlock);
     if (!loops) {
       Enqueue(msg);
       return;
@@ -346,7 +360,7 @@ void PerformanceCore::PlayMessage(const DMUS_PMSG* msg) {
         std::lock_guard lock(timeLock_);
         off = line_.FrameOf(note->mtTime + std::max<MUSIC_TIME>(note->mtDuration, 0));
       }
-      noteOffs_.push_back({std::max(off, synthFrames_.load()), order_++, channel,
+      noteOffs_.push_back({std::max(off, dispatchFrame_.load()), order_++, channel,
                            static_cast<BYTE>(note->bMidiValue & 0x7F)});
       std::push_heap(noteOffs_.begin(), noteOffs_.end(), Later<NoteOff>{});
       break;
@@ -529,17 +543,17 @@ void PerformanceCore::RenderLocked(std::int16_t* out, std::size_t frames) {
       done += n;
       continue;
     }
-    DispatchDue();
     const std::int64_t now = synthFrames_.load();
-    std::int64_t blocks = kMaxChunkBlocks;
-    if (const std::int64_t next = NextItemFrame(); next != std::numeric_limits<std::int64_t>::max())
-      blocks = std::min(blocks, std::max<std::int64_t>(1, FloorDiv(next - kHalfBlock - now, kBlock) + 1));
     const std::size_t need = frames - done;
-    blocks = std::min<std::int64_t>(blocks, static_cast<std::int64_t>((need + kBlock - 1) / kBlock));
+    std::int64_t blocks = std::min<std::int64_t>(kMaxChunkBlocks, static_cast<std::int64_t>((need + kBlock - 1) / kBlock));
     if (watchingEnd_) blocks = std::min(blocks, kEndWatchBlocks);
+    // Everything due in this stretch goes to the synthesiser first, each event at
+    // its block; then the whole stretch renders in one call.
+    DispatchDue(now, blocks);
     const auto rendered = static_cast<std::size_t>(blocks * kBlock);
     synth_->Render(floatBlock_.data(), static_cast<int>(rendered));
     synthFrames_.store(now + static_cast<std::int64_t>(rendered));
+    dispatchFrame_.store(now + static_cast<std::int64_t>(rendered));
     const std::size_t direct = std::min(need, rendered);
     std::uint64_t clipped = ConvertToPcm16(floatBlock_.data(), out + 2 * done, direct, scale);
     if (rendered > direct) {
@@ -560,8 +574,10 @@ void PerformanceCore::RenderLocked(std::int16_t* out, std::size_t frames) {
   }
 }
 
-void PerformanceCore::DispatchDue() {
-  const std::int64_t horizon = synthFrames_.load() + kHalfBlock;
+void PerformanceCore::DispatchDue(std::int64_t chunkStart, std::int64_t blocks) {
+  // An item sounds at the block edge nearest its frame: the first edge e with
+  // frame < e + kHalfBlock. Those whose edge lies inside the stretch are due.
+  const std::int64_t horizon = chunkStart + (blocks - 1) * kBlock + kHalfBlock;
   for (;;) {
     enum class Source { None, NoteOff, Delivery, Event } source = Source::None;
     std::int64_t best = horizon;
@@ -585,6 +601,13 @@ void PerformanceCore::DispatchDue() {
         source = Source::Event;
         playback = &candidate;
       }
+    if (source == Source::None) return;
+    const std::int64_t edge =
+        chunkStart + std::max<std::int64_t>(0, FloorDiv(best - kHalfBlock - chunkStart, kBlock) + 1) * kBlock;
+    if (edge > dispatchFrame_.load()) {
+      dispatchFrame_.store(edge);
+      synth_->SetEventOffset(static_cast<int>(edge - chunkStart));
+    }
     switch (source) {
       case Source::None:
         return;
@@ -611,18 +634,6 @@ void PerformanceCore::DispatchDue() {
         break;
     }
   }
-}
-
-std::int64_t PerformanceCore::NextItemFrame() {
-  std::int64_t next = std::numeric_limits<std::int64_t>::max();
-  if (!noteOffs_.empty()) next = noteOffs_.front().frame;
-  {
-    std::lock_guard lock(queueLock_);
-    if (!deliveries_.empty()) next = std::min(next, deliveries_.front().frame);
-  }
-  for (const Playback& playback : playbacks_)
-    if (playback.cursor < playback.segment->Events().size()) next = std::min(next, playback.nextFrame);
-  return next;
 }
 
 void PerformanceCore::CheckSegmentEnds() {

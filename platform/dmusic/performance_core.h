@@ -163,8 +163,8 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
 
   // Rendering (renderLock_ held).
   void RenderLocked(std::int16_t* out, std::size_t frames);
-  void DispatchDue();
-  std::int64_t NextItemFrame();
+  // Hands the synthesiser every item due in the stretch of blocks from chunkStart.
+  void DispatchDue(std::int64_t chunkStart, std::int64_t blocks);
   void SendNextEvent(Playback& playback);
   void AdvanceCursor(Playback& playback);
   void CheckSegmentEnds();
@@ -198,6 +198,9 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   std::vector<Playback> playbacks_;
   std::vector<NoteOff> noteOffs_;  // a heap, earliest first
   std::atomic<std::int64_t> synthFrames_{0};
+  // The block edge at which the events being dispatched now take effect: the
+  // rendered frames, or further into the stretch about to render.
+  std::atomic<std::int64_t> dispatchFrame_{0};
   std::vector<float> floatBlock_;
   std::int16_t leftover_[Synthesizer::kBlockFrames * 2] = {};
   std::size_t leftoverStart_ = 0;

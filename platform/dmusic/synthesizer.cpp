@@ -153,67 +153,78 @@ Synthesizer::~Synthesizer() {
   }
 }
 
-void Synthesizer::BalanceChannels(const std::array<std::uint64_t, 16>& weightPerChannel) {
-  if (parts_.size() < 2) return;
-  // The heaviest channels first, each to the half with less so far.
-  std::array<int, 16> order;
-  for (int i = 0; i < 16; ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return weightPerChannel[a] > weightPerChannel[b]; });
-  std::uint64_t load[2] = {0, 0};
-  for (int channel : order) {
-    const std::uint8_t half = load[1] < load[0] ? 1 : 0;
-    half_[channel] = half;
-    load[half] += weightPerChannel[channel];
+namespace {
+
+// The General MIDI drums that stop one another (hi-hats, whistles, guiros,
+// cuicas, triangles): a kit gives them one exclusive class, so they must sound
+// in one synthesiser.
+bool CutsOthersOff(int key) {
+  switch (key) {
+    case 42: case 44: case 46: case 71: case 72: case 73: case 74: case 78: case 79: case 80: case 81:
+      return true;
+    default:
+      return false;
   }
+}
+
+}  // namespace
+
+std::size_t Synthesizer::HalfFor(std::uint8_t status, int key, bool noteOn) {
+  if (parts_.size() < 2) return 0;
+  const int channel = status & 0x0F;
+  if (((percussion_ >> channel) & 1) != 0 && CutsOthersOff(key)) return 1;
+  const std::size_t index = static_cast<std::size_t>(channel * 128 + (key & 127));
+  if (!noteOn) {
+    if ((status & 0xF0) != 0xA0 && keyOn_[index] > 0) --keyOn_[index];
+    return keyHalf_[index];
+  }
+  if (keyOn_[index] == 0 && !pedal_[channel]) {
+    const int load0 = voicesAtStart_[0] + notesGiven_[0];
+    const int load1 = voicesAtStart_[1] + notesGiven_[1];
+    std::uint8_t half = load0 < load1 ? 0 : load1 < load0 ? 1 : nextOnTie_;
+    if (load0 == load1) nextOnTie_ ^= 1;
+    keyHalf_[index] = half;
+  }
+  ++keyOn_[index];
+  ++notesGiven_[keyHalf_[index]];
+  return keyHalf_[index];
 }
 
 void Synthesizer::AllSoundsOff() {
   for (Part& part : parts_) fluid_synth_all_sounds_off(part.synth, -1);
+  keyOn_.fill(0);
 }
 
 void Synthesizer::AllNotesOff() {
   for (Part& part : parts_) fluid_synth_all_notes_off(part.synth, -1);
+  keyOn_.fill(0);
 }
 
+void Synthesizer::SetEventOffset(int frames) { eventOffset_ = std::max(eventOffset_, frames); }
+
 void Synthesizer::ChannelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
-  const int channel = status & 0x0F;
-  fluid_synth_t* synth = SynthFor(channel);
-  switch (status & 0xF0) {
-    case 0x80:
-      fluid_synth_noteoff(synth, channel, data1 & 0x7F);
-      break;
-    case 0x90:
-      if (data2 == 0)
-        fluid_synth_noteoff(synth, channel, data1 & 0x7F);
-      else
-        fluid_synth_noteon(synth, channel, data1 & 0x7F, data2 & 0x7F);
-      break;
-    case 0xA0:
-      fluid_synth_key_pressure(synth, channel, data1 & 0x7F, data2 & 0x7F);
-      break;
-    case 0xB0:
-      fluid_synth_cc(synth, channel, data1 & 0x7F, data2 & 0x7F);
-      break;
-    case 0xC0:
-      fluid_synth_program_change(synth, channel, data1 & 0x7F);
-      break;
-    case 0xD0:
-      fluid_synth_channel_pressure(synth, channel, data1 & 0x7F);
-      break;
-    case 0xE0:
-      fluid_synth_pitch_bend(synth, channel, ((data2 & 0x7F) << 7) | (data1 & 0x7F));
-      break;
-    default:
-      break;
+  const Pending event{eventOffset_, EventKind::Channel, status, data1, data2, 0, 0, 0};
+  const int kind = status & 0xF0;
+  if (kind == 0x80 || kind == 0x90 || kind == 0xA0) {
+    // A note (or its key pressure) sounds in one half only.
+    parts_[HalfFor(status, data1, kind == 0x90 && data2 != 0)].pending.push_back(event);
+    return;
   }
+  if (kind == 0xB0) {
+    const int channel = status & 0x0F;
+    if (data1 == 64) pedal_[channel] = data2 >= 64;
+    // All sound off, reset all controllers (the pedal), all notes off: the
+    // channel's notes are off.
+    if (data1 == 120 || data1 == 123) std::fill_n(keyOn_.begin() + channel * 128, 128, std::uint16_t{0});
+    if (data1 == 121) pedal_[channel] = false;
+  }
+  for (Part& part : parts_) part.pending.push_back(event);
 }
 
 void Synthesizer::Patch(int channel, std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program) {
-  fluid_synth_t* synth = SynthFor(channel);
-  fluid_synth_cc(synth, channel, 0, bankMsb & 0x7F);
-  fluid_synth_cc(synth, channel, 32, bankLsb & 0x7F);
-  fluid_synth_program_change(synth, channel, program & 0x7F);
+  const Pending event{eventOffset_, EventKind::Patch, static_cast<std::uint8_t>(channel & 0x0F), bankMsb, bankLsb,
+                      program, 0, 0};
+  for (Part& part : parts_) part.pending.push_back(event);
 }
 
 void Synthesizer::SysEx(const std::uint8_t* data, std::size_t length) {
@@ -222,12 +233,65 @@ void Synthesizer::SysEx(const std::uint8_t* data, std::size_t length) {
   std::size_t end = length;
   if (data[end - 1] == 0xF7) --end;
   if (end <= 1) return;
-  for (Part& part : parts_)
-    fluid_synth_sysex(part.synth, reinterpret_cast<const char*>(data + 1), static_cast<int>(end - 1), nullptr,
-                      nullptr, nullptr, 0);
+  for (Part& part : parts_) {
+    const auto start = static_cast<std::uint32_t>(part.sysex.size());
+    part.sysex.insert(part.sysex.end(), data + 1, data + end);
+    part.pending.push_back({eventOffset_, EventKind::SysEx, 0, 0, 0, 0, start, static_cast<std::uint32_t>(end - 1)});
+  }
+}
+
+void Synthesizer::Play(Part& part, const Pending& event) {
+  fluid_synth_t* synth = part.synth;
+  if (event.kind == EventKind::SysEx) {
+    fluid_synth_sysex(synth, reinterpret_cast<const char*>(part.sysex.data() + event.sysexStart),
+                      static_cast<int>(event.sysexLength), nullptr, nullptr, nullptr, 0);
+    return;
+  }
+  const int channel = event.status & 0x0F;
+  if (event.kind == EventKind::Patch) {
+    fluid_synth_cc(synth, channel, 0, event.data1 & 0x7F);
+    fluid_synth_cc(synth, channel, 32, event.data2 & 0x7F);
+    fluid_synth_program_change(synth, channel, event.program & 0x7F);
+    return;
+  }
+  switch (event.status & 0xF0) {
+    case 0x80:
+      fluid_synth_noteoff(synth, channel, event.data1 & 0x7F);
+      break;
+    case 0x90:
+      if (event.data2 == 0)
+        fluid_synth_noteoff(synth, channel, event.data1 & 0x7F);
+      else
+        fluid_synth_noteon(synth, channel, event.data1 & 0x7F, event.data2 & 0x7F);
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth, channel, event.data1 & 0x7F, event.data2 & 0x7F);
+      break;
+    case 0xB0:
+      fluid_synth_cc(synth, channel, event.data1 & 0x7F, event.data2 & 0x7F);
+      break;
+    case 0xC0:
+      fluid_synth_program_change(synth, channel, event.data1 & 0x7F);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth, channel, event.data1 & 0x7F);
+      break;
+    case 0xE0:
+      fluid_synth_pitch_bend(synth, channel, ((event.data2 & 0x7F) << 7) | (event.data1 & 0x7F));
+      break;
+    default:
+      break;
+  }
 }
 
 void Synthesizer::RenderPart(fluid_synth_t* synth, float* interleaved, int frames) {
+  // FluidSynth mixes each voice over the whole length asked for: pieces of a
+  // few blocks keep its buffers in the processor's cache.
+  while (frames > kPieceFrames) {
+    RenderPart(synth, interleaved, kPieceFrames);
+    interleaved += 2 * kPieceFrames;
+    frames -= kPieceFrames;
+  }
 #if defined(__SSE__)
   // Numbers too small to be heard (denormals, in decaying reverb and release
   // tails) cost the processor many times the work of normal ones: they count as
@@ -241,30 +305,50 @@ void Synthesizer::RenderPart(fluid_synth_t* synth, float* interleaved, int frame
 #endif
 }
 
+void Synthesizer::RenderWithEvents(Part& part, float* interleaved, int frames) {
+  int done = 0;
+  for (const Pending& event : part.pending) {
+    const int at = std::min(event.offset, frames);
+    if (at > done) {
+      RenderPart(part.synth, interleaved + 2 * done, at - done);
+      done = at;
+    }
+    Play(part, event);
+  }
+  if (frames > done) RenderPart(part.synth, interleaved + 2 * done, frames - done);
+  part.pending.clear();
+  part.sysex.clear();
+}
+
 void Synthesizer::RunSecondHalf() {
   for (;;) {
     job_.wait(0);
     const int frames = job_.load();
     if (frames < 0) return;
-    RenderPart(parts_[1].synth, secondBlock_.data(), frames);
+    RenderWithEvents(parts_[1], secondBlock_.data(), frames);
     job_.store(0);
     job_.notify_one();
   }
 }
 
 void Synthesizer::Render(float* interleaved, int frames) {
+  eventOffset_ = 0;
   if (parts_.size() == 1) {
-    RenderPart(parts_[0].synth, interleaved, frames);
+    RenderWithEvents(parts_[0], interleaved, frames);
     return;
   }
   // The second half renders on its thread while this one renders the first.
   job_.store(frames);
   job_.notify_one();
-  RenderPart(parts_[0].synth, interleaved, frames);
+  RenderWithEvents(parts_[0], interleaved, frames);
   for (int pending = job_.load(); pending != 0; pending = job_.load()) job_.wait(pending);
   const float* second = secondBlock_.data();
   const std::size_t count = static_cast<std::size_t>(frames) * kChannels;
   for (std::size_t i = 0; i < count; ++i) interleaved[i] += second[i];
+  for (std::size_t half = 0; half < 2; ++half) {
+    voicesAtStart_[half] = fluid_synth_get_active_voice_count(parts_[half].synth);
+    notesGiven_[half] = 0;
+  }
 }
 
 int Synthesizer::ActiveVoices() const {

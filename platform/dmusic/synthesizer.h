@@ -6,12 +6,24 @@
 // voices keep traces of earlier notes (the last gain of each voice) that change
 // the first samples of the next ones.
 //
+// Events are queued with the frame they take effect at within the next Render
+// call, so one call renders a long stretch of music with its events in place;
+// the two halves below then meet once per call, not once per event.
+//
 // On a machine with more than one processor the synthesiser is two FluidSynth
-// synthesisers, each playing half of the channels (chosen from the music so the
-// halves carry about the same number of notes) on a processor of its own; their
-// outputs are added. Reverb and chorus respond linearly, so the sum sounds as
-// one synthesiser would, and the result is the same on every run: each channel
-// always plays in the same half and the halves are added in the same order.
+// synthesisers, each on a processor of its own, playing half of the notes;
+// their outputs are added. Every channel message other than a note's reaches
+// both halves, so each knows the state of every channel. A new note of a
+// melodic channel goes to the half with fewer voices sounding (counted at the
+// start of the stretch being rendered, plus the notes given to it since), so
+// the halves carry about the same work whatever the music. A key's notes stay
+// in the half of its sounding note (and while the sustain pedal holds it), so
+// a repeated key still stops its previous note. Percussion is shared the same
+// way, except the drums that cut one another off (an open and a closed hi-hat):
+// they always sound in the second half, so they still do. Reverb and chorus respond linearly, so the sum
+// sounds as one synthesiser would. The choice depends only on the events and
+// the stretches rendered, so the same rendering gives the same samples on
+// every run; the halves are added in the same order.
 // Each half has its own copy of the SoundFont: FluidSynth counts the users of a
 // sample without synchronisation, so two halves rendering at once must not share
 // one.
@@ -50,6 +62,8 @@ class Synthesizer {
   static constexpr int kBlockFrames = 64;
   // The most frames one Render call may ask for.
   static constexpr int kMaxRenderFrames = 64 * kBlockFrames;
+  // The most frames handed to FluidSynth at once.
+  static constexpr int kPieceFrames = 8 * kBlockFrames;
 
   // Makes a new synthesiser for the SoundFont at path, loading the SoundFont
   // the first time. Fails with DMUS_E_CANNOT_OPEN_PORT when it cannot be loaded.
@@ -67,10 +81,13 @@ class Synthesizer {
   // Releases every sounding note (the release phase plays).
   void AllNotesOff();
 
-  // Shares the channels out between the two halves so that each carries about
-  // half of the weight (the music each channel has to play). Call before the
+  // The channels that play percussion (bit n for channel n). Call before the
   // first event.
-  void BalanceChannels(const std::array<std::uint64_t, 16>& weightPerChannel);
+  void SetPercussionChannels(std::uint16_t channels) { percussion_ = channels; }
+
+  // Where the events that follow take effect: frames from the start of the next
+  // Render call, a multiple of kBlockFrames, never decreasing until that call.
+  void SetEventOffset(int frames);
 
   // One channel message: status 0x80-0xEF with its data bytes.
   void ChannelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
@@ -79,29 +96,58 @@ class Synthesizer {
   // A system exclusive message, F0 ... F7 included.
   void SysEx(const std::uint8_t* data, std::size_t length);
 
-  // Renders frames of interleaved stereo float; frames is a multiple of
-  // kBlockFrames, at most kMaxRenderFrames.
+  // Renders frames of interleaved stereo float, playing the queued events where
+  // they fall; frames is a multiple of kBlockFrames, at most kMaxRenderFrames.
   void Render(float* interleaved, int frames);
   // The voices still sounding (releasing voices included).
   int ActiveVoices() const;
 
  private:
   class Bank;
+  // An event waiting for its frame in the next Render call. A SysEx message's
+  // bytes (without F0 and F7) are kept in its part's sysex store.
+  enum class EventKind : std::uint8_t { Channel, Patch, SysEx };
+  struct Pending {
+    int offset;
+    EventKind kind;
+    std::uint8_t status;  // Channel: the status byte; Patch: the channel
+    std::uint8_t data1;   // Patch: bank MSB
+    std::uint8_t data2;   // Patch: bank LSB
+    std::uint8_t program;
+    std::uint32_t sysexStart;
+    std::uint32_t sysexLength;
+  };
+
   // One FluidSynth synthesiser with the SoundFont it borrows.
   struct Part {
     std::shared_ptr<Bank> bank;
     _fluid_hashtable_t* settings = nullptr;  // fluid_settings_t
     _fluid_synth_t* synth = nullptr;
+    std::vector<Pending> pending;
+    std::vector<std::uint8_t> sysex;
   };
 
   Synthesizer() = default;
-  _fluid_synth_t* SynthFor(int channel) const { return parts_[half_[channel & 15]].synth; }
+  // The half that plays a note (or key pressure) of this channel and key;
+  // noteOn: a new note starts there.
+  std::size_t HalfFor(std::uint8_t status, int key, bool noteOn);
   static void RenderPart(_fluid_synth_t* synth, float* interleaved, int frames);
+  // Renders one part's frames with its queued events in place, then forgets them.
+  static void RenderWithEvents(Part& part, float* interleaved, int frames);
+  static void Play(Part& part, const Pending& event);
   void RunSecondHalf();
 
   std::string path_;
   std::vector<Part> parts_;
-  std::array<std::uint8_t, 16> half_{};  // the part each channel plays in
+  // Sharing the notes out (see above); all touched only by the calling thread.
+  std::uint16_t percussion_ = 1u << 9;
+  std::array<std::uint8_t, 16 * 128> keyHalf_{};   // the half of each channel's key
+  std::array<std::uint16_t, 16 * 128> keyOn_{};    // its notes sounding (not yet off)
+  std::array<bool, 16> pedal_{};                   // sustain pedal down
+  std::array<int, 2> voicesAtStart_{};             // voices at the start of the stretch
+  std::array<int, 2> notesGiven_{};                // notes given since then
+  std::uint8_t nextOnTie_ = 0;
+  int eventOffset_ = 0;
 
   // The second half's thread: it renders when job_ is set to a frame count and
   // sets it back to 0 when done; -1 ends it.

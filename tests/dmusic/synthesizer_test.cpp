@@ -14,9 +14,6 @@
 namespace {
 
 std::vector<float> Play(platform::Synthesizer& synth) {
-  std::array<std::uint64_t, 16> notes{};
-  notes[0] = notes[1] = notes[2] = notes[3] = 1;
-  synth.BalanceChannels(notes);
   std::vector<float> out(44100 / 64 * 64 * 2);
   for (int channel = 0; channel < 4; ++channel) {
     synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, 100);
@@ -58,6 +55,43 @@ TEST(Synthesizer, TwoHalvesSoundAsOneAndRepeatExactly) {
   std::shared_ptr<platform::Synthesizer> missing;
   EXPECT_EQ(platform::Synthesizer::Acquire(dir.File("none.sf2"), missing), DMUS_E_CANNOT_OPEN_PORT);
   EXPECT_FALSE(missing);
+}
+
+TEST(Synthesizer, EveryNoteEndsInTheHalfItSoundsIn) {
+  // Overlapping notes, repeated keys and a held pedal, shared out between the
+  // halves: every note-off must reach the half its note sounds in, or voices
+  // hang on after all notes are released.
+  testing_support::TempDir dir;
+  const std::string font = dir.File("sine.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.05);
+  std::shared_ptr<platform::Synthesizer> halves;
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, halves, 2), S_OK);
+  std::vector<float> block(platform::Synthesizer::kMaxRenderFrames * 2);
+  for (int step = 0; step < 48; ++step) {
+    const auto channel = static_cast<std::uint8_t>(step % 3 == 0 ? 9 : step % 4);
+    const auto key = static_cast<std::uint8_t>(36 + (step * 7) % 24);
+    if (step == 12) halves->ChannelMessage(0xB1, 64, 127);
+    halves->ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), key, 90);
+    halves->SetEventOffset(256);
+    halves->ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(key + 12), 90);
+    halves->Render(block.data(), 1024);
+    if (step % 2 == 1) {
+      halves->ChannelMessage(static_cast<std::uint8_t>(0x80 | channel), key, 0);
+      halves->ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(key + 12), 0);
+    }
+    if (step == 30) halves->ChannelMessage(0xB1, 64, 0);
+  }
+  EXPECT_GT(halves->ActiveVoices(), 0);
+  for (int step = 0; step < 48; ++step) {
+    const auto channel = static_cast<std::uint8_t>(step % 3 == 0 ? 9 : step % 4);
+    const auto key = static_cast<std::uint8_t>(36 + (step * 7) % 24);
+    if (step % 2 == 0) {
+      halves->ChannelMessage(static_cast<std::uint8_t>(0x80 | channel), key, 0);
+      halves->ChannelMessage(static_cast<std::uint8_t>(0x80 | channel), static_cast<std::uint8_t>(key + 12), 0);
+    }
+  }
+  for (int i = 0; i < 20; ++i) halves->Render(block.data(), platform::Synthesizer::kMaxRenderFrames);
+  EXPECT_EQ(halves->ActiveVoices(), 0);
 }
 
 }  // namespace
