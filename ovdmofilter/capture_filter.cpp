@@ -29,32 +29,6 @@ CCaptureFilter::~CCaptureFilter() { --LiveCount(); }
 
 long CCaptureFilter::LiveObjects() { return LiveCount().load(); }
 
-HRESULT CCaptureFilter::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IMediaObject)
-    *ppv = static_cast<IMediaObject*>(this);
-  else if (riid == IID_IMediaObjectInPlace)
-    *ppv = static_cast<IMediaObjectInPlace*>(this);
-  else if (riid == IID_IRecordingSink)
-    *ppv = static_cast<IRecordingSink*>(this);
-  else if (riid == IID_ICapturedAudio)
-    *ppv = static_cast<ICapturedAudio*>(this);
-  else {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG CCaptureFilter::AddRef() { return refs_.Increment(); }
-
-ULONG CCaptureFilter::Release() {
-  const ULONG left = refs_.Decrement();
-  if (left == 0) delete this;
-  return left;
-}
-
 // ---- media types ------------------------------------------------------------------
 
 std::optional<WAVEFORMATEX> CCaptureFilter::AcceptedFormat(const DMO_MEDIA_TYPE* pmt) {

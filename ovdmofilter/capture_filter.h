@@ -9,27 +9,21 @@
 #include <optional>
 
 #include "output/captured_audio.h"
+#include "platform/com/com_object.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dsound/recording_sink.h"
 
 namespace ovdmofilter {
 
-class CCaptureFilter final : public IMediaObject,
-                             public IMediaObjectInPlace,
-                             public IRecordingSink,
-                             public ICapturedAudio {
+class CCaptureFilter final : public platform::ComObjectOf<platform::Offers<IMediaObject, IID_IMediaObject>,
+                                                        platform::Offers<IMediaObjectInPlace, IID_IMediaObjectInPlace>,
+                                                        platform::Offers<IRecordingSink, IID_IRecordingSink>,
+                                                        platform::Offers<ICapturedAudio, IID_ICapturedAudio>> {
  public:
   CCaptureFilter();
-  CCaptureFilter(const CCaptureFilter&) = delete;
-  CCaptureFilter& operator=(const CCaptureFilter&) = delete;
 
   // The number of instances alive in the process.
   static long LiveObjects();
-
-  // IUnknown
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IMediaObject: one input and one output stream, both 16-bit PCM of the same format.
   HRESULT GetStreamCount(DWORD* pcInputStreams, DWORD* pcOutputStreams) override;
@@ -56,13 +50,12 @@ class CCaptureFilter final : public IMediaObject,
   HRESULT CopyData(BYTE* dest, DWORD size) override;
 
  private:
-  ~CCaptureFilter();
+  ~CCaptureFilter() override;
 
   // The format a media type describes, when this effect can run on it.
   static std::optional<WAVEFORMATEX> AcceptedFormat(const DMO_MEDIA_TYPE* pmt);
   HRESULT SetType(bool input, DWORD index, const DMO_MEDIA_TYPE* pmt, DWORD flags);
 
-  platform::RefCount refs_;
   mutable std::mutex mutex_;
   std::optional<WAVEFORMATEX> inputFormat_;
   std::optional<WAVEFORMATEX> outputFormat_;

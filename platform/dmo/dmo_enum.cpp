@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/com/com.h"
+#include "platform/com/com_object.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dmo/dmo_table.h"
 
@@ -14,27 +15,10 @@ namespace {
 
 using platform::dmo_detail::DmoEntry;
 
-class CEnumDMO final : public IEnumDMO {
+class CEnumDMO final : public platform::ComObject<IEnumDMO, IID_IEnumDMO> {
  public:
   explicit CEnumDMO(std::vector<DmoEntry> entries, std::size_t position = 0)
       : entries_(std::move(entries)), position_(position) {}
-
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumDMO) {
-      *ppv = static_cast<IEnumDMO*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Increment(); }
-  ULONG Release() override {
-    const ULONG left = refs_.Decrement();
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT Next(DWORD cItemsToFetch, CLSID* pCLSID, WCHAR** Names, DWORD* pcItemsFetched) override {
     if (pcItemsFetched != nullptr) *pcItemsFetched = 0;
@@ -85,9 +69,8 @@ class CEnumDMO final : public IEnumDMO {
   }
 
  private:
-  ~CEnumDMO() = default;
+  ~CEnumDMO() override = default;
 
-  platform::RefCount refs_;
   std::mutex mutex_;
   const std::vector<DmoEntry> entries_;
   std::size_t position_;

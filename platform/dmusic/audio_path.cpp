@@ -11,25 +11,6 @@ CAudioPath::CAudioPath(std::shared_ptr<PerformanceCore> core, DWORD sampleRate, 
   buffer_->SetActive(active);
 }
 
-HRESULT CAudioPath::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusicAudioPath) {
-    *ppv = static_cast<IDirectMusicAudioPath*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CAudioPath::AddRef() { return ++refs_; }
-
-ULONG CAudioPath::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT CAudioPath::GetObjectInPath(DWORD, DWORD dwStage, DWORD dwBuffer, REFGUID, DWORD dwIndex, REFIID iidInterface,
                                     void** ppObject) {
   if (ppObject == nullptr) return E_POINTER;

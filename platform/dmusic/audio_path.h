@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dsound/sound_buffer.h"
 
@@ -12,17 +13,10 @@ namespace platform {
 
 class PerformanceCore;
 
-class CAudioPath final : public IDirectMusicAudioPath {
+class CAudioPath final : public ComObject<IDirectMusicAudioPath, IID_IDirectMusicAudioPath> {
  public:
   // Starts with one reference, owned by whoever created it.
   CAudioPath(std::shared_ptr<PerformanceCore> core, DWORD sampleRate, bool active);
-  CAudioPath(const CAudioPath&) = delete;
-  CAudioPath& operator=(const CAudioPath&) = delete;
-
-  // IUnknown: IID_IUnknown, IID_IDirectMusicAudioPath.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectMusicAudioPath
   //
@@ -46,9 +40,8 @@ class CAudioPath final : public IDirectMusicAudioPath {
   bool BelongsTo(const PerformanceCore* core) const { return core_.get() == core; }
 
  private:
-  ~CAudioPath() = default;
+  ~CAudioPath() override = default;
 
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<PerformanceCore> core_;
   ComPtr<CSoundBuffer> buffer_;
   std::atomic<float> gain_{1.0f};

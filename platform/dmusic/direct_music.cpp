@@ -33,25 +33,6 @@ CDirectMusic::~CDirectMusic() {
   if (m_pDirectSound != nullptr) m_pDirectSound->Release();
 }
 
-HRESULT CDirectMusic::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusic8) {
-    *ppv = static_cast<IDirectMusic8*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CDirectMusic::AddRef() { return ++m_cRef; }
-
-ULONG CDirectMusic::Release() {
-  const ULONG count = --m_cRef;
-  if (count == 0) delete this;
-  return count;
-}
-
 HRESULT CDirectMusic::EnumPort(DWORD dwIndex, DMUS_PORTCAPS* pPortCaps) {
   if (pPortCaps == nullptr) return E_POINTER;
   if (pPortCaps->dwSize != sizeof(DMUS_PORTCAPS)) return E_INVALIDARG;

@@ -5,21 +5,15 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 
 namespace platform {
 
-class CDirectMusic final : public IDirectMusic8 {
+class CDirectMusic final : public ComObject<IDirectMusic8, IID_IDirectMusic8> {
  public:
   // Starts with one reference, owned by whoever created it.
   CDirectMusic() = default;
-  CDirectMusic(const CDirectMusic&) = delete;
-  CDirectMusic& operator=(const CDirectMusic&) = delete;
-
-  // IUnknown
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectMusic8
   // Fills the capabilities of port dwIndex; S_FALSE past the last port.
@@ -33,9 +27,8 @@ class CDirectMusic final : public IDirectMusic8 {
   HWND Window() const;
 
  private:
-  ~CDirectMusic();
+  ~CDirectMusic() override;
 
-  std::atomic<ULONG> m_cRef{1};
   std::atomic<bool> m_bActive{true};
   mutable std::mutex m_lock;
   IDirectSound* m_pDirectSound = nullptr;  // one reference, released with the object

@@ -45,25 +45,6 @@ HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
-HRESULT CLoader::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusicLoader8) {
-    *ppv = static_cast<IDirectMusicLoader8*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CLoader::AddRef() { return ++refs_; }
-
-ULONG CLoader::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT CLoader::GetObject(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv) {
   if (ppv == nullptr || pDesc == nullptr) return E_POINTER;
   *ppv = nullptr;

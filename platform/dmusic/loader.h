@@ -2,25 +2,17 @@
 // segment. Registered as the built-in class CLSID_DirectMusicLoader.
 #pragma once
 
-#include <atomic>
-
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 
 namespace platform {
 
-class CLoader final : public IDirectMusicLoader8 {
+class CLoader final : public ComObject<IDirectMusicLoader8, IID_IDirectMusicLoader8> {
  public:
   // The largest file the loader reads (no MIDI file comes near it).
   static constexpr std::uintmax_t kMaxFileBytes = 64u << 20;
 
   CLoader() = default;
-  CLoader(const CLoader&) = delete;
-  CLoader& operator=(const CLoader&) = delete;
-
-  // IUnknown: IID_IUnknown, IID_IDirectMusicLoader8.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // Loads a segment (guidClass CLSID_DirectMusicSegment when DMUS_OBJ_CLASS is
   // given) from the file named by wszFileName (DMUS_OBJ_FILENAME, the full path,
@@ -32,8 +24,7 @@ class CLoader final : public IDirectMusicLoader8 {
   HRESULT GetObject(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv) override;
 
  private:
-  ~CLoader() = default;
-  std::atomic<ULONG> refs_{1};
+  ~CLoader() override = default;
 };
 
 }  // namespace platform

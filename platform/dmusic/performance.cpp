@@ -31,25 +31,6 @@ CPerformance::CPerformance() : pool_(std::make_shared<PMsgPool>()) {}
 
 CPerformance::~CPerformance() { CloseDown(); }
 
-HRESULT CPerformance::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusicPerformance || riid == IID_IDirectMusicPerformance8) {
-    *ppv = static_cast<IDirectMusicPerformance8*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CPerformance::AddRef() { return ++refs_; }
-
-ULONG CPerformance::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 std::shared_ptr<PerformanceCore> CPerformance::Core() const {
   std::lock_guard lock(lock_);
   return core_;

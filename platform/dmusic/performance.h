@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 
 namespace platform {
@@ -24,16 +25,10 @@ class PerformanceCore;
 // Result of InitAudio on a performance that is initialised already.
 constexpr HRESULT DMUS_E_ALREADY_INITED = MakeResult(0x88781151);
 
-class CPerformance final : public IDirectMusicPerformance8 {
+class CPerformance final
+    : public ComObject<IDirectMusicPerformance8, IID_IDirectMusicPerformance, IID_IDirectMusicPerformance8> {
  public:
   CPerformance();
-  CPerformance(const CPerformance&) = delete;
-  CPerformance& operator=(const CPerformance&) = delete;
-
-  // IUnknown: IID_IUnknown, IID_IDirectMusicPerformance, IID_IDirectMusicPerformance8.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectMusicPerformance
   //
@@ -83,10 +78,9 @@ class CPerformance final : public IDirectMusicPerformance8 {
   std::size_t OutstandingMessages() const;
 
  private:
-  ~CPerformance();
+  ~CPerformance() override;
   std::shared_ptr<PerformanceCore> Core() const;
 
-  std::atomic<ULONG> refs_{1};
   const std::shared_ptr<PMsgPool> pool_;
   mutable std::mutex lock_;
   std::shared_ptr<PerformanceCore> core_;

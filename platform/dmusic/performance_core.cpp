@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/com/com_object.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/audio_output.h"
 #include "platform/dmusic/tool_graph.h"
@@ -12,28 +13,9 @@
 namespace platform {
 
 // The last stop of every message: plays it on the synthesiser at its time.
-class COutputTool final : public IDirectMusicTool {
+class COutputTool final : public ComObject<IDirectMusicTool, IID_IDirectMusicTool> {
  public:
   explicit COutputTool(PerformanceCore* core) : core_(core) {}
-  COutputTool(const COutputTool&) = delete;
-  COutputTool& operator=(const COutputTool&) = delete;
-
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirectMusicTool) {
-      *ppv = static_cast<IDirectMusicTool*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT Init(IDirectMusicGraph*) override { return S_OK; }
   // Messages reach the output tool when they are due.
   HRESULT GetMsgDeliveryType(DWORD* type) override {
@@ -57,8 +39,7 @@ class COutputTool final : public IDirectMusicTool {
   void Detach() { core_.store(nullptr); }
 
  private:
-  ~COutputTool() = default;
-  std::atomic<ULONG> refs_{1};
+  ~COutputTool() override = default;
   std::atomic<PerformanceCore*> core_;
 };
 

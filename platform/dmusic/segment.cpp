@@ -17,25 +17,6 @@ CSegment::CSegment(smf::Sequence sequence)
       tempo_(MakeTempoMap(*sequence_)),
       length_(sequence_->length) {}
 
-HRESULT CSegment::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusicSegment || riid == IID_IDirectMusicSegment8) {
-    *ppv = static_cast<IDirectMusicSegment8*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CSegment::AddRef() { return ++refs_; }
-
-ULONG CSegment::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT CSegment::GetLength(MUSIC_TIME* pmtLength) {
   if (pmtLength == nullptr) return E_POINTER;
   *pmtLength = length_.load();
@@ -78,25 +59,6 @@ bool SegmentWasTruncated(IDirectMusicSegment* segment) {
 std::vector<std::string> SegmentWarnings(IDirectMusicSegment* segment) {
   const CSegment* ours = AsSegment(segment);
   return ours != nullptr ? ours->Warnings() : std::vector<std::string>{};
-}
-
-HRESULT CSegmentState::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectMusicSegmentState) {
-    *ppv = static_cast<IDirectMusicSegmentState*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CSegmentState::AddRef() { return ++refs_; }
-
-ULONG CSegmentState::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
 }
 
 HRESULT CSegmentState::GetStartTime(MUSIC_TIME* pmtStart) {

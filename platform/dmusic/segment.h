@@ -6,23 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/smf_reader.h"
 #include "platform/dmusic/tempo_map.h"
 
 namespace platform {
 
-class CSegment final : public IDirectMusicSegment8 {
+class CSegment final
+    : public ComObject<IDirectMusicSegment8, IID_IDirectMusicSegment, IID_IDirectMusicSegment8> {
  public:
   // Starts with one reference, owned by whoever created it.
   explicit CSegment(smf::Sequence sequence);
-  CSegment(const CSegment&) = delete;
-  CSegment& operator=(const CSegment&) = delete;
-
-  // IUnknown: IID_IUnknown, IID_IDirectMusicSegment, IID_IDirectMusicSegment8.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectMusicSegment
   HRESULT GetLength(MUSIC_TIME* pmtLength) override;
@@ -46,9 +41,8 @@ class CSegment final : public IDirectMusicSegment8 {
   const std::vector<std::string>& Warnings() const { return sequence_->warnings; }
 
  private:
-  ~CSegment() = default;
+  ~CSegment() override = default;
 
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<const smf::Sequence> sequence_;
   std::shared_ptr<const TempoMap> tempo_;
   std::atomic<MUSIC_TIME> length_;
@@ -63,20 +57,14 @@ CSegment* AsSegment(IUnknown* unknown);
 bool SegmentWasTruncated(IDirectMusicSegment* segment);
 std::vector<std::string> SegmentWarnings(IDirectMusicSegment* segment);
 
-class CSegmentState final : public IDirectMusicSegmentState {
+class CSegmentState final : public ComObject<IDirectMusicSegmentState, IID_IDirectMusicSegmentState> {
  public:
   explicit CSegmentState(MUSIC_TIME start) : start_(start) {}
-  CSegmentState(const CSegmentState&) = delete;
-  CSegmentState& operator=(const CSegmentState&) = delete;
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT GetStartTime(MUSIC_TIME* pmtStart) override;
 
  private:
-  ~CSegmentState() = default;
-  std::atomic<ULONG> refs_{1};
+  ~CSegmentState() override = default;
   MUSIC_TIME start_;
 };
 

@@ -1,12 +1,9 @@
 #include "platform/dmusic/tool_graph.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace {
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 constexpr DWORD kDeliveryFlags = DMUS_PMSGF_TOOL_IMMEDIATE | DMUS_PMSGF_TOOL_QUEUE | DMUS_PMSGF_TOOL_ATTIME;
 
@@ -25,25 +22,6 @@ bool CToolGraph::Entry::Accepts(const DMUS_PMSG& msg) const {
     return false;
   }
   return channels.empty() || std::find(channels.begin(), channels.end(), msg.dwPChannel) != channels.end();
-}
-
-HRESULT CToolGraph::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (SameGuid(riid, IID_IUnknown) || SameGuid(riid, IID_IDirectMusicGraph)) {
-    *ppv = static_cast<IDirectMusicGraph*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CToolGraph::AddRef() { return static_cast<ULONG>(++m_cRef); }
-
-ULONG CToolGraph::Release() {
-  const LONG count = --m_cRef;
-  if (count == 0) delete this;
-  return static_cast<ULONG>(count);
 }
 
 HRESULT CToolGraph::StampPMsg(DMUS_PMSG* pPMSG) {

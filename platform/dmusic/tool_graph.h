@@ -41,24 +41,16 @@
 // into the graph (from Init, or by releasing its last reference).
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <vector>
 
-#include "platform/com/unknown.h"
+#include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 
-class CToolGraph final : public IDirectMusicGraph {
+class CToolGraph final : public platform::ComObject<IDirectMusicGraph, IID_IDirectMusicGraph> {
  public:
   // Starts with one reference, owned by whoever created it.
   CToolGraph() = default;
-  CToolGraph(const CToolGraph&) = delete;
-  CToolGraph& operator=(const CToolGraph&) = delete;
-
-  // IUnknown: answers IID_IUnknown and IID_IDirectMusicGraph.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectMusicGraph
   //
@@ -98,9 +90,8 @@ class CToolGraph final : public IDirectMusicGraph {
   };
 
   // Only Release destroys the graph.
-  ~CToolGraph() = default;
+  ~CToolGraph() override = default;
 
-  std::atomic<LONG> m_cRef{1};
   mutable std::mutex m_lock;
   std::vector<Entry> m_tools;
   Entry m_output;  // tool is null until SetOutputTool

@@ -20,25 +20,6 @@ CSoundBuffer::CSoundBuffer(DWORD sampleRate) {
 
 CSoundBuffer::~CSoundBuffer() { FreeEffects(effects_); }
 
-HRESULT CSoundBuffer::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDirectSoundBuffer || riid == IID_IDirectSoundBuffer8) {
-    *ppv = static_cast<IDirectSoundBuffer8*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CSoundBuffer::AddRef() { return ++refs_; }
-
-ULONG CSoundBuffer::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT CSoundBuffer::GetFormat(WAVEFORMATEX* pwfx, DWORD dwSizeAllocated, DWORD* pdwSizeWritten) {
   if (pwfx == nullptr && pdwSizeWritten == nullptr) return DSERR_INVALIDPARAM;
   if (pwfx != nullptr) {

@@ -10,22 +10,17 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com/com_object.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dsound/dsound.h"
 
 namespace platform {
 
-class CSoundBuffer final : public IDirectSoundBuffer8 {
+class CSoundBuffer final
+    : public ComObject<IDirectSoundBuffer8, IID_IDirectSoundBuffer, IID_IDirectSoundBuffer8> {
  public:
   // Starts with one reference, owned by whoever created it.
   explicit CSoundBuffer(DWORD sampleRate);
-  CSoundBuffer(const CSoundBuffer&) = delete;
-  CSoundBuffer& operator=(const CSoundBuffer&) = delete;
-
-  // IUnknown: IID_IUnknown, IID_IDirectSoundBuffer, IID_IDirectSoundBuffer8.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   // IDirectSoundBuffer8
   //
@@ -67,11 +62,10 @@ class CSoundBuffer final : public IDirectSoundBuffer8 {
     ComPtr<IMediaObjectInPlace> inPlace;
   };
 
-  ~CSoundBuffer();
+  ~CSoundBuffer() override;
   HRESULT CreateEffect(const DSEFFECTDESC& desc, Effect& effect, DWORD& resultCode) const;
   static void FreeEffects(std::vector<Effect>& effects);
 
-  std::atomic<ULONG> refs_{1};
   WAVEFORMATEX format_{};
   std::atomic<bool> active_{false};
   std::atomic<bool> recording_{false};
