@@ -19,6 +19,7 @@
 
 #include "app/startup.h"
 #include "platform/instance/single_instance.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -29,16 +30,6 @@ namespace fs = std::filesystem;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
-    lines.push_back(text.substr(start, at - start));
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
 
 pid_t Start(const fs::path& program) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -109,7 +100,7 @@ TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWit
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string before = Log();
 
-  const std::vector<std::string> lines = SplitLines(before);
+  const std::vector<std::string> lines = testing_support::SplitLogLines(before);
   ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[0], "Start Halvane");  // the old contents are gone
   ASSERT_EQ(lines[1].rfind("msgMutex = 0x", 0), 0u) << lines[1];

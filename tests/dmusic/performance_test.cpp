@@ -17,6 +17,7 @@
 #include "platform/dmusic/port_table.h"
 #include "platform/dmusic/smf_reader.h"
 #include "platform/dmusic/tempo_map.h"
+#include "tests/dmusic/counting_tool.h"
 #include "tests/dmusic/fake_effect.h"
 #include "tests/dmusic/render_session.h"
 #include "tests/dmusic/test_media.h"
@@ -24,58 +25,12 @@
 
 namespace {
 
+using dmusic_test::CountingTool;
 using dmusic_test::MidiFile;
 using dmusic_test::Rendering;
 using dmusic_test::Session;
 using dmusic_test::TheEffectRecord;
 using platform::ComPtr;
-
-// A tool that counts the messages it sees and passes them on.
-class CountingTool final : public IDirectMusicTool {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDirectMusicTool) {
-      *ppv = static_cast<IDirectMusicTool*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }  // lives on the test's stack
-  HRESULT Init(IDirectMusicGraph*) override { return S_OK; }
-  HRESULT GetMsgDeliveryType(DWORD* type) override {
-    *type = DMUS_PMSGF_TOOL_IMMEDIATE;
-    return S_OK;
-  }
-  HRESULT GetMediaTypeArraySize(DWORD* count) override {
-    *count = 3;
-    return S_OK;
-  }
-  HRESULT GetMediaTypes(DWORD** types, DWORD count) override {
-    if (count != 3) return E_FAIL;
-    (*types)[0] = DMUS_PMSGT_NOTE;
-    (*types)[1] = DMUS_PMSGT_PATCH;
-    (*types)[2] = DMUS_PMSGT_MIDI;
-    return S_OK;
-  }
-  HRESULT ProcessPMsg(IDirectMusicPerformance*, DMUS_PMSG* msg) override {
-    if (msg->dwType == DMUS_PMSGT_NOTE) ++notes;
-    if (msg->dwType == DMUS_PMSGT_PATCH) {
-      ++patches;
-      lastPatchMsb = static_cast<DMUS_PATCH_PMSG*>(msg)->byMSB;
-    }
-    if (msg->dwType == DMUS_PMSGT_MIDI) ++midi;
-    if (msg->pGraph == nullptr || FAILED(msg->pGraph->StampPMsg(msg))) return DMUS_S_FREE;
-    return DMUS_S_REQUEUE;
-  }
-  HRESULT Flush(IDirectMusicPerformance*, DMUS_PMSG*, REFERENCE_TIME) override { return S_OK; }
-
-  std::atomic<ULONG> refs{1};
-  int notes = 0, patches = 0, midi = 0;
-  int lastPatchMsb = -1;
-};
 
 class Engine : public ::testing::Test {
  protected:

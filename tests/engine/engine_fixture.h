@@ -16,6 +16,7 @@
 #include "engine/result_descriptions.h"
 #include "platform/com/com.h"
 #include "tests/engine/engine_fakes.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/temp_dir.h"
 
 class EngineFixture : public ::testing::Test {
@@ -49,16 +50,7 @@ class EngineFixture : public ::testing::Test {
   }
 
   // The log's lines, without their separators.
-  std::vector<std::string> LogLines() const {
-    const std::string text = testing_support::ReadFileBytes(logPath_);
-    std::vector<std::string> lines;
-    if (text.empty()) return lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-      lines.push_back(text.substr(start, end - start));
-    lines.push_back(text.substr(start));
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return testing_support::ReadLogLines(logPath_); }
   // What went to the echo channel since SetUp (read once).
   std::string Echo() {
     echoRead_ = true;

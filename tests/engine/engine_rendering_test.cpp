@@ -23,66 +23,18 @@
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/port_table.h"
+#include "tests/dmusic/counting_tool.h"
 #include "tests/dmusic/fake_effect.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using dmusic_test::CountingTool;
 using dmusic_test::MidiFile;
 
 constexpr std::uint32_t kQuarter = 768;
 constexpr std::uint32_t k120Bpm = 500000;
-
-// Sees the notes, patches and MIDI messages that the tools before it pass on, and
-// passes them on itself.
-class CountingTool final : public IDirectMusicTool {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDirectMusicTool) {
-      *ppv = static_cast<IDirectMusicTool*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }  // lives on the test's stack
-  HRESULT Init(IDirectMusicGraph*) override { return S_OK; }
-  HRESULT GetMsgDeliveryType(DWORD* type) override {
-    *type = DMUS_PMSGF_TOOL_IMMEDIATE;
-    return S_OK;
-  }
-  HRESULT GetMediaTypeArraySize(DWORD* count) override {
-    *count = 3;
-    return S_OK;
-  }
-  HRESULT GetMediaTypes(DWORD** types, DWORD count) override {
-    if (count < 3) return E_INVALIDARG;
-    (*types)[0] = DMUS_PMSGT_NOTE;
-    (*types)[1] = DMUS_PMSGT_PATCH;
-    (*types)[2] = DMUS_PMSGT_MIDI;
-    return S_OK;
-  }
-  HRESULT ProcessPMsg(IDirectMusicPerformance*, DMUS_PMSG* msg) override {
-    if (msg->dwType == DMUS_PMSGT_NOTE && (static_cast<DMUS_NOTE_PMSG*>(msg)->bFlags & DMUS_NOTEF_NOTEON) != 0)
-      ++notes;
-    if (msg->dwType == DMUS_PMSGT_PATCH) ++patches;
-    if (msg->dwType == DMUS_PMSGT_MIDI) {
-      auto* midi = static_cast<DMUS_MIDI_PMSG*>(msg);
-      ++midiMessages[(midi->bStatus << 16) | (midi->bByte1 << 8) | midi->bByte2];
-    }
-    if (FAILED(msg->pGraph->StampPMsg(msg))) return DMUS_S_FREE;
-    return DMUS_S_REQUEUE;
-  }
-  HRESULT Flush(IDirectMusicPerformance*, DMUS_PMSG*, REFERENCE_TIME) override { return S_OK; }
-
-  std::atomic<ULONG> refs{1};
-  std::atomic<int> notes{0};
-  std::atomic<int> patches{0};
-  std::map<std::uint32_t, int> midiMessages;  // (status, data1, data2) -> how often
-};
 
 struct Conversion {
   HRESULT hr = E_FAIL;

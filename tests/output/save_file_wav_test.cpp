@@ -13,6 +13,7 @@
 #include "app/debug_log.h"
 #include "engine/engine_state.h"
 #include "platform/com/unknown.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -77,18 +78,6 @@ WAVEFORMATEX CdFormat() {
   return format;
 }
 
-std::vector<std::string> LogLines(const std::string& path) {
-  std::vector<std::string> lines;
-  const std::string text = ReadFileBytes(path);
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  return lines;
-}
 
 std::uint32_t Le32(const std::string& bytes, std::size_t offset) {
   std::uint32_t value = 0;
@@ -106,7 +95,7 @@ class SaveFileWavTest : public ::testing::Test {
   // The log is one level deeper only between "SaveFileWAV" and the return.
   void TearDown() override { EXPECT_EQ(g_DebugLog.Indent(), indent_); }
 
-  std::vector<std::string> Log() const { return LogLines(logPath_); }
+  std::vector<std::string> Log() const { return testing_support::ReadLogLines(logPath_); }
 
   TempDir dir_;
   std::string logPath_;
