@@ -6,10 +6,10 @@
 #include <string>
 #include <system_error>
 
-#include "app/debug_log.h"
-#include "app/process_state.h"
-#include "app/settings_store.h"
-#include "app/shell_handles.h"
+#include "base/debug_log.h"
+#include "base/process_state.h"
+#include "base/settings_store.h"
+#include "base/shell_handles.h"
 #include "platform/com/com.h"
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"

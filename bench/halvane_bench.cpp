@@ -14,13 +14,13 @@
 #include <system_error>
 
 #include "bench/bench_options.h"
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "bench/peer_render.h"
 #include "engine/capture_attachment.h"
 #include "engine/engine_state.h"
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "output/mp3_transcoder.h"
 #include "output/save_file_wav.h"
 #include "platform/com/com.h"

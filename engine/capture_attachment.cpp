@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_failure.h"
 #include "engine/engine_state.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/com.h"
 #include "platform/core/code_page.h"
 #include "platform/core/kernel.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/result_descriptions.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "engine/engine_state.h"
 
 #include "engine/music_tool.h"
-#include "output/captured_audio.h"
 
 EngineState g_EngineState;
+CaptureRecord g_CaptureRecord{};
 
 EngineState::EngineState() = default;
 EngineState::~EngineState() = default;

@@ -3,13 +3,13 @@
 // releases the one it replaces.
 #pragma once
 
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/unknown.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dsound/dsound.h"
 
 class CMusicTool;
-struct ICapturedAudio;
 
 struct EngineState {
   EngineState();
@@ -32,3 +32,7 @@ struct EngineState {
 };
 
 extern EngineState g_EngineState;
+
+// The record handed to the capture effect: one for the whole run, so the effect may
+// keep its address. Zero at start; FindFilter sets hHeap, the effect fills in the rest.
+extern CaptureRecord g_CaptureRecord;

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <new>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_failure.h"
 #include "engine/engine_state.h"
 #include "engine/music_tool.h"
 #include "engine/result_descriptions.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/com.h"
 #include "platform/core/code_page.h"
 #include "platform/dmusic/engine_classes.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_failure.h"
 #include "engine/engine_state.h"
 #include "engine/result_descriptions.h"

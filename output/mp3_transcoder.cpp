@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "platform/core/format.h"
 
 namespace {

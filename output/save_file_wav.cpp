@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_state.h"
 #include "output/wave_file.h"
 

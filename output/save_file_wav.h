@@ -1,7 +1,7 @@
 // Saving what the capture effect recorded for the file just played as a WAV file.
 #pragma once
 
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/core/wintypes.h"
 
 // Reads the recording through the engine's capture interface (pFilterCapture) and

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/com_object.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dsound/recording_sink.h"

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/debug_log.h"
-#include "app/shell_handles.h"
+#include "base/debug_log.h"
+#include "base/shell_handles.h"
 #include "platform/instance/single_instance.h"
 #include "ui/drawing_helpers.h"
 #include "ui/gdi.h"

@@ -8,7 +8,6 @@
 
 #include "platform/core/wintypes.h"
 
-using UINT = std::uint32_t;
 using UINT_PTR = std::uintptr_t;
 using ULONG_PTR = std::uintptr_t;
 using INT_PTR = std::intptr_t;
@@ -17,13 +16,10 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
-// GDI handles (see ui/gdi.h); a device context is valid only during the message
+// More GDI handles (see ui/gdi.h); a device context is valid only during the message
 // that carries it.
-using HGDIOBJ = void*;
-using HBITMAP = void*;
 using HBRUSH = void*;
 using HDC = void*;
-using HINSTANCE = void*;
 
 // A dialog procedure: TRUE for a handled message, FALSE to leave it to the dialog
 // manager (WM_CTLCOLORSTATIC answers with a brush handle or FALSE).

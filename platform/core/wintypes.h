@@ -5,6 +5,7 @@
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
+using UINT = std::uint32_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
@@ -16,6 +17,10 @@ using MUSIC_TIME = std::int32_t;      // 768 ticks a quarter note
 using WCHAR = char16_t;               // wide text at the engine and DMO boundaries
 using HWND = void*;
 using HANDLE = void*;
+using HINSTANCE = void*;
+// GDI handles (see ui/gdi.h).
+using HGDIOBJ = void*;
+using HBITMAP = void*;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;

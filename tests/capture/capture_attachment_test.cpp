@@ -9,7 +9,7 @@
 
 #include "engine/capture_attachment.h"
 #include "ovdmofilter/ovdmofilter_ids.h"
-#include "output/captured_audio.h"
+#include "engine/engine_state.h"
 #include "platform/core/kernel.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dmusic/dmusic.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ovdmofilter/ovdmofilter_ids.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/inproc_server.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dsound/recording_sink.h"

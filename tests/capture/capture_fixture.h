@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_state.h"
 #include "engine/result_descriptions.h"
 #include "platform/com/com.h"

@@ -9,7 +9,7 @@
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
-#include "output/captured_audio.h"
+#include "engine/engine_state.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/engine_classes.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

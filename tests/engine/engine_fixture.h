@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_state.h"
 #include "engine/music_tool.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "engine/result_descriptions.h"
 #include "platform/com/com.h"
 #include "tests/engine/engine_fakes.h"

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_state.h"
 #include "engine/music_engine.h"
 #include "engine/music_tool.h"
 #include "engine/segment_playback.h"
-#include "output/captured_audio.h"
+#include "ovdmofilter/captured_audio.h"
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/port_table.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "output/wave_file.h"
 #include "tests/support/temp_dir.h"
 

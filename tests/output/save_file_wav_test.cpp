@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "engine/engine_state.h"
 #include "platform/com/unknown.h"
 #include "tests/support/log_lines.h"

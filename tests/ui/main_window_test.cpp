@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/debug_log.h"
-#include "app/shell_handles.h"
+#include "base/debug_log.h"
+#include "base/shell_handles.h"
 #include "platform/instance/single_instance.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_dialog.h"

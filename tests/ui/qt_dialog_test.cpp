@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "app/shell_handles.h"
+#include "base/debug_log.h"
+#include "base/shell_handles.h"
 #include "platform/instance/single_instance.h"
 #include "tests/support/temp_dir.h"
 #include "ui/dialog_template.h"

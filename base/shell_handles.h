@@ -3,7 +3,7 @@
 // ends.
 #pragma once
 
-#include "ui/windows_ui.h"
+#include "platform/core/wintypes.h"
 
 // The program's instance handle (passed to the dialogs; no resources are loaded
 // through it).

@@ -1,4 +1,4 @@
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

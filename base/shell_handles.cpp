@@ -1,4 +1,4 @@
-#include "app/shell_handles.h"
+#include "base/shell_handles.h"
 
 namespace {
 // Stands in for the module: its address is the instance handle.

@@ -1,4 +1,4 @@
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/debug_log.h"
-#include "app/process_state.h"
+#include "base/debug_log.h"
+#include "base/process_state.h"
 #include "platform/registry/registry.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,12 +1,12 @@
-#include "app/settings_store.h"
+#include "base/settings_store.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "app/debug_log.h"
-#include "app/process_state.h"
+#include "base/debug_log.h"
+#include "base/process_state.h"
 #include "platform/registry/registry.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// What the program requires of the capture effect: the private interface through
-// which the recording is read back, and the record the effect and the program share.
+// The capture effect's public header: the private interface through which a host
+// reads the recording back, and the record the host and the effect share.
 #pragma once
 
 #include <cstddef>
@@ -41,4 +41,3 @@ struct ICapturedAudio : IUnknown {
   ~ICapturedAudio() = default;
 };
 
-extern CaptureRecord g_CaptureRecord;
