@@ -14,12 +14,12 @@
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
 #include "platform/instance/single_instance.h"
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 #include "ui/dialog_template.h"
 #include "ui/drawing_helpers.h"
 #include "ui/main_window.h"
 #include "ui/qt/qt_session.h"
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 namespace {
 

@@ -30,6 +30,13 @@ std::mutex g_OutputDirLock;
 std::atomic<std::int32_t> g_bSameDirectory{0};
 HANDLE g_hHeap = &s_processHeap;
 
+HANDLE hConvertEvent = nullptr;
+std::atomic<std::int32_t> bIsAborting{0};
+std::atomic<std::int32_t> bIsConverting{0};
+std::atomic<std::int32_t> iPort{0};
+std::atomic<DWORD> g_nPortIndex[kPortIndexSize]{};
+std::atomic<std::int32_t> g_nPortCount{0};
+
 void AllocateProcessBuffers() {
   g_szProgramDir = Allocate(s_programDir);
   g_szFileBuffer = Allocate(s_fileBuffer);

@@ -26,6 +26,21 @@ extern std::mutex g_OutputDirLock;
 // Non-zero: each output is written into its input file's folder (saved as "[Same Directory]").
 extern std::atomic<std::int32_t> g_bSameDirectory;
 
+// --- shared by the main window and the conversion worker ---------------------------
+
+// The auto-reset event "ConvertMIDI": one signal (Convert!) starts one batch.
+extern HANDLE hConvertEvent;
+// 1 once Abort was pressed; the worker clears it at the start and end of every batch.
+extern std::atomic<std::int32_t> bIsAborting;
+// 1 while the worker runs a batch; while set, list changes leave the buttons alone.
+extern std::atomic<std::int32_t> bIsConverting;
+// The Device list position last used by an audition or a conversion.
+extern std::atomic<std::int32_t> iPort;
+// The engine port index of each Device list position, and how many are filled.
+constexpr int kPortIndexSize = 32;
+extern std::atomic<DWORD> g_nPortIndex[kPortIndexSize];
+extern std::atomic<std::int32_t> g_nPortCount;
+
 // The process heap's handle (a stable non-null value; allocations use the C++ heap).
 extern HANDLE g_hHeap;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ui/gdi.h"
-#include "ui/windows_ui.h"
+#include "platform/window/windows_ui.h"
 
 // A button decoration record: 16 words, zero-filled by the caller, of which
 //   word 0   the icon's resource number (201, 203 ... 209),

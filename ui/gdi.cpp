@@ -5,7 +5,7 @@
 #include <optional>
 #include <variant>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 
 namespace ui {
 

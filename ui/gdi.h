@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/windows_ui.h"
+#include "platform/window/windows_ui.h"
 
 using COLORREF = DWORD;  // 0x00BBGGRR
 

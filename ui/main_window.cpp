@@ -9,7 +9,7 @@
 #include "platform/instance/single_instance.h"
 #include "ui/drawing_helpers.h"
 #include "ui/gdi.h"
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 namespace {
 

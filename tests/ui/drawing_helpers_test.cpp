@@ -8,7 +8,7 @@
 #include "ui/dialog_template.h"
 #include "ui/drawing_helpers.h"
 #include "ui/gdi.h"
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 namespace {
 

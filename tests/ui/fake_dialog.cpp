@@ -1,6 +1,8 @@
 #include "tests/ui/fake_dialog.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace ui::testing {
 
@@ -544,6 +546,11 @@ void FakeToolkit::Broadcast(UINT msg, WPARAM wParam, LPARAM lParam) {
     dialogs.assign(running_.rbegin(), running_.rend());
   }
   for (FakeDialog* dialog : dialogs) dialog->Send(msg, wParam, lParam);
+}
+
+void FakeDialog::ServeWhile(const std::function<bool()>& busy) {
+  Record("ServeWhile 0");
+  while (busy()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 int FakeToolkit::MessageBox(const std::string& text, const std::string& caption, UINT type) {

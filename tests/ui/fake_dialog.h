@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 #include "ui/dialog_template.h"
 
 namespace ui::testing {
@@ -95,6 +95,7 @@ class FakeDialog : public Dialog {
   RECT ClientRect() const override;
   void BringToFront() override;
   void End(INT_PTR result) override;
+  void ServeWhile(const std::function<bool()>& busy) override;
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
   std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) override;
   std::optional<std::string> BrowseForFolder(const std::string& title, const std::string& initialFolder) override;

@@ -13,7 +13,7 @@
 #include "ui/drawing_helpers.h"
 #include "ui/gdi.h"
 #include "ui/main_window.h"
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 namespace {
 

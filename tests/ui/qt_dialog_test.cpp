@@ -29,7 +29,7 @@
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt/qt_toolkit.h"
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 // Font lookup keeps its cache until the process ends; that is not ours to free.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -789,6 +790,19 @@ void QtDialog::BringToFront() {
     surface_->raise();
     surface_->activateWindow();
   });
+}
+
+void QtDialog::ServeWhile(const std::function<bool()>& busy) {
+  if (!busy()) return;
+  // A local loop serves the other thread's blocking calls; a short timer looks again.
+  QEventLoop loop;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+    if (!busy()) loop.quit();
+  });
+  timer.start();
+  loop.exec();
 }
 
 int QtDialog::MessageBox(const std::string& text, const std::string& caption, UINT type) {

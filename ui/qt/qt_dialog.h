@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 #include "ui/dialog_template.h"
 
 class QEventLoop;
@@ -95,6 +95,7 @@ class QtDialog : public Dialog {
   RECT ClientRect() const override;
   void BringToFront() override;
   void End(INT_PTR result) override;
+  void ServeWhile(const std::function<bool()>& busy) override;
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
   std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) override;
   std::optional<std::string> BrowseForFolder(const std::string& title,

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 
 namespace ui::qt {
 

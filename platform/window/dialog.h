@@ -1,9 +1,9 @@
 // The dialog facade: the one interface the window-driving code (dialog procedures,
 // the conversion worker) is written against.
 //
-// A dialog is a modal window built from a template (ui/dialog_template.h). Its
+// A dialog is a modal window built from a template (a toolkit looks it up by number). Its
 // controls are addressed by their numeric ids. Events reach the dialog procedure as
-// messages (ui/windows_ui.h):
+// messages (platform/window/windows_ui.h):
 //   WM_INITDIALOG     once, after the controls exist and before the window shows;
 //                     lParam is the parameter given to DialogBoxParamA
 //   WM_COMMAND        LOWORD(wParam) = control id, HIWORD(wParam) = notification
@@ -26,7 +26,7 @@
 //   registered ids    whatever SendMessageA delivers (e.g. the bring-to-front message)
 //
 // Window handles: HWND is an opaque handle. A dialog's handle is Dialog::Handle(); a
-// control's is GetDlgItem(hDlg, id). ui/winuser.h has the Windows-named functions
+// control's is GetDlgItem(hDlg, id). platform/window/winuser.h has the Windows-named functions
 // over them (DialogBoxParamA, EndDialog, GetDlgItem, EnableWindow, ShowWindow,
 // SetDlgItemTextA, GetDlgItemTextA, SendMessageA, MessageBoxA, ...); everything
 // else is a method here, reached with Dlg(hDlg).Method(...). The control messages
@@ -48,13 +48,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "ui/windows_ui.h"
+#include "platform/window/windows_ui.h"
 
 namespace ui {
 
@@ -171,6 +172,10 @@ class Dialog : public Window {
   virtual void BringToFront() = 0;
   // Ends the modal loop with result (EndDialog).
   virtual void End(INT_PTR result) = 0;
+  // On the window's thread: keeps serving the window (other threads' calls, painting)
+  // while busy() answers true, and returns once it answers false. Lets the window
+  // wait for another thread that may itself be waiting on a call to the window.
+  virtual void ServeWhile(const std::function<bool()>& busy) = 0;
 
   // Modal boxes owned by this window. MessageBox answers IDOK for MB_OK.
   virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;

@@ -1,4 +1,4 @@
-#include "ui/winuser.h"
+#include "platform/window/winuser.h"
 
 #include <algorithm>
 #include <cstring>

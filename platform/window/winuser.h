@@ -1,11 +1,11 @@
-// The Windows-named window functions, over the dialog facade (ui/dialog.h). They
+// The Windows-named window functions, over the dialog facade (platform/window/dialog.h). They
 // take the same arguments and give the same answers as their Windows namesakes for
 // the uses this program has.
 #pragma once
 
 #include <cstddef>
 
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 
 // Runs dialog template templateId modally with proc (see ui::Toolkit::RunDialog).
 INT_PTR DialogBoxParamA(HINSTANCE hInstance, int templateId, HWND hWndParent, DLGPROC proc,

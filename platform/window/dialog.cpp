@@ -1,4 +1,4 @@
-#include "ui/dialog.h"
+#include "platform/window/dialog.h"
 
 #include <atomic>
 

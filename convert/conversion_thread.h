@@ -1,0 +1,18 @@
+// The batch conversion worker: a thread of its own, started once by the main window,
+// that converts the window's MIDI file list from the top into WAV or MP3 files each
+// time Convert! signals hConvertEvent.
+#pragma once
+
+#include "platform/core/wintypes.h"
+
+// The worker's thread procedure; hWnd is the main window's handle. It waits for
+// hConvertEvent and runs one batch per signal, for the life of the process.
+DWORD ConversionThread(void* hWnd);
+
+// The window is closing: the worker leaves the batch it runs (as after Abort) and
+// starts no other. Returns at once; WorkerBusy tells when the worker has left.
+void RequestWorkerStop();
+
+// True from the moment the worker wakes for a batch until it waits again; while true
+// it may be inside the engine or waiting on a call to the window.
+bool WorkerBusy();
