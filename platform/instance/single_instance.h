@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/core/last_error.h"
 #include "platform/core/winerror.h"
 #include "platform/core/wintypes.h"
 
@@ -29,9 +30,6 @@ HANDLE CreateMutexA(void* security, BOOL initialOwner, const char* name);
 // Gives up ownership of a mutex this process holds. The name stays taken until the
 // process ends, as a Windows mutex stays in existence while its handle is open.
 BOOL ReleaseMutex(HANDLE mutex);
-
-DWORD GetLastError();
-void SetLastError(DWORD error);
 
 // Sends msg to the instance listening for mutexName (StartRegisteredMessageListener).
 // TRUE when the message was handed over, FALSE when nobody listens.
