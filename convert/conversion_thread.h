@@ -16,3 +16,14 @@ void RequestWorkerStop();
 // True from the moment the worker wakes for a batch until it waits again; while true
 // it may be inside the engine or waiting on a call to the window.
 bool WorkerBusy();
+
+// Writes seconds, whole hours dropped, as "mm:ss" (each part two digits at least)
+// into text, which has room for 6 bytes.
+void FormatMinSec(DWORD seconds, char* text);
+
+// For tests only, which start a worker per test on a thread of their own: the
+// worker ends the batch it runs as RequestWorkerStop makes it, then returns from
+// ConversionThread (which the program never does) with the stop request cleared, so
+// the next ConversionThread starts afresh. hConvertEvent must stay open until the
+// thread has returned.
+void EndConversionThreadForTesting();
