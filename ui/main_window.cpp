@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/debug_log.h"
+#include "base/files_to_add.h"
 #include "base/process_state.h"
 #include "base/shell_handles.h"
 #include "convert/conversion_thread.h"
@@ -21,11 +22,13 @@
 #include "platform/instance/single_instance.h"
 #include "platform/shell/shell.h"
 #include "platform/window/common_dialogs.h"
+#include "platform/window/drop_files.h"
 #include "platform/window/winuser.h"
 #include "ui/audition.h"
 #include "ui/drawing_helpers.h"
 #include "ui/file_list.h"
 #include "ui/gdi.h"
+#include "ui/handed_files.h"
 #include "ui/main_window_ids.h"
 
 namespace {
@@ -134,6 +137,31 @@ bool CheckCaptureEffect(HWND hDlg) {
   return false;
 }
 
+// Adds the files handed to the program from outside (command line, second start).
+void AddFilesHandedOver(HWND hDlg) {
+  const std::vector<std::string> paths = TakeFilesHandedToWindow();
+  if (paths.empty()) return;
+  g_DebugLog.Print("Message: OPENFILES");
+  g_DebugLog.IndentUp();
+  AddHandedFiles(hDlg, paths);
+  g_DebugLog.IndentDown();
+}
+
+void OnDropFiles(HWND hDlg, HDROP drop) {
+  g_DebugLog.Print("Message: DROPFILES");
+  g_DebugLog.IndentUp();
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::string path(DragQueryFileA(drop, i, nullptr, 0), '\0');
+    DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size() + 1));
+    paths.push_back(std::move(path));
+  }
+  DragFinish(drop);
+  AddHandedFiles(hDlg, paths);
+  g_DebugLog.IndentDown();
+}
+
 bool OnInitDialog(HWND hDlg) {
   ui::Dialog& dialog = ui::Dlg(hDlg);
   DecorateButtons(hDlg);
@@ -173,7 +201,11 @@ bool OnInitDialog(HWND hDlg) {
   }
   FillDeviceList(hDlg);
   ReportMissingSoundFonts(hDlg);
-  CheckCaptureEffect(hDlg);
+  if (!CheckCaptureEffect(hDlg)) return true;
+
+  // Files from a file manager, and those the program was started with.
+  DragAcceptFiles(hDlg, TRUE);
+  AddFilesHandedOver(hDlg);
   return true;
 }
 
@@ -378,9 +410,10 @@ bool KeepsSystemColours(int id) {
 
 INT_PTR MainDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == msgMutex && msgMutex != 0) {
-    // A second start of the program: come to the front.
+    // A second start of the program: come to the front, with the files it was given.
     SetForegroundWindow(hDlg);
     ShowWindow(hDlg, SW_SHOWNORMAL);
+    AddFilesHandedOver(hDlg);
     return TRUE;
   }
 
@@ -393,6 +426,10 @@ INT_PTR MainDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
 
     case WM_NOTIFY:
       OnNotify(hDlg, reinterpret_cast<const NMHDR*>(lParam));
+      return TRUE;
+
+    case WM_DROPFILES:
+      OnDropFiles(hDlg, reinterpret_cast<HDROP>(wParam));
       return TRUE;
 
     case WM_ERASEBKGND:

@@ -6,6 +6,9 @@
 #include <map>
 #include <string>
 
+#include <filesystem>
+
+#include "base/files_to_add.h"
 #include "platform/registry/registry.h"
 #include "tests/ui/main_window_fixture.h"
 
@@ -185,6 +188,23 @@ TEST_F(MainWindowTest, TheListKeepsOneItemPerPathByteForByteAndListsAMultipleCho
   EXPECT_TRUE(convertEnabled);
   // The next dialog opens in the folder of the multiple choice.
   EXPECT_EQ(std::string(g_szFileTitle), folder);
+}
+
+TEST_F(MainWindowTest, DroppedFoldersAddTheirMidiFilesAndABringToFrontAddsTheFilesHandedOver) {
+  const std::filesystem::path folder = temp_.Path() / "drop";
+  std::filesystem::create_directories(folder / "sub");
+  for (const char* name : {"b.MIDI", "a.kar", "sub/c.mid", "readme.txt"}) testing_support::WriteFileBytes(folder / name, "");
+  const std::string single = MidiFile("single.mid");
+  std::vector<std::string> names;
+  Run([&](FakeDialog& dialog) {
+    dialog.DropFiles({folder.string(), single});
+    HandFilesToWindow({single, MidiFile("later.mid")});
+    SendMessageA(dialog.Handle(), msgMutex, 0, 0);
+    for (int i = 0; i < dialog.ListCount(kList); ++i) names.push_back(dialog.ListItemText(kList, i, 0));
+    dialog.Click(IDOK);
+  });
+  EXPECT_EQ(names, (std::vector<std::string>{"a.kar", "b.MIDI", "c.mid", "single.mid", "later.mid"}));
+  EXPECT_TRUE(LogHas({"Message: DROPFILES", "    file: a.kar"}));
 }
 
 TEST_F(MainWindowTest, RemovingSelectsTheNeighbourAndAnEmptyListDisablesItsButtons) {
