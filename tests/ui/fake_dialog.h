@@ -42,6 +42,8 @@ class FakeDialog : public Dialog {
   void PressEnter();
   void PressEscape();
   void CloseBox();
+  // Files dropped from a file manager; nothing happens unless the window accepts them.
+  void DropFiles(std::vector<std::string> paths);
 
   // --- what happened ----------------------------------------------------------------
   // Every facade call, as "Name id args" lines, in order.
@@ -93,6 +95,7 @@ class FakeDialog : public Dialog {
   void SetTitle(const std::string& title) override;
   std::string Title() const override;
   RECT ClientRect() const override;
+  void AcceptFiles(bool accept) override;
   void BringToFront() override;
   void End(INT_PTR result) override;
   void ServeWhile(const std::function<bool()>& busy) override;
@@ -132,6 +135,7 @@ class FakeDialog : public Dialog {
   int focus_ = 0;
   bool ended_ = false;
   bool broughtToFront_ = false;
+  bool acceptsFiles_ = false;
   INT_PTR result_ = 0;
 };
 
