@@ -197,6 +197,9 @@ class Dialog : public Window {
   virtual std::string Title() const = 0;
   // The client area in pixels: left and top 0.
   virtual RECT ClientRect() const = 0;
+  // Whether files dropped on the window from a file manager reach the procedure as
+  // WM_DROPFILES (platform/window/drop_files.h).
+  virtual void AcceptFiles(bool accept) = 0;
   // Restores the window if minimized, shows it and brings it to the front.
   virtual void BringToFront() = 0;
   // Ends the modal loop with result (EndDialog).

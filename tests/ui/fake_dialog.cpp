@@ -1,5 +1,7 @@
 #include "tests/ui/fake_dialog.h"
 
+#include "platform/window/drop_files.h"
+
 #include <algorithm>
 #include <type_traits>
 
@@ -240,6 +242,25 @@ void FakeDialog::PressEscape() { Command(IDCANCEL, BN_CLICKED); }
 
 void FakeDialog::CloseBox() {
   if (Send(WM_CLOSE, 0, 0) == FALSE) Command(IDCANCEL, BN_CLICKED);
+}
+
+void FakeDialog::DropFiles(std::vector<std::string> paths) {
+  OnDialogThread([&] {
+    {
+      std::lock_guard lock(lock_);
+      if (!acceptsFiles_) return;
+    }
+    DropRecord record{std::move(paths)};
+    Send(WM_DROPFILES, reinterpret_cast<WPARAM>(&record), 0);
+  });
+}
+
+void FakeDialog::AcceptFiles(bool accept) {
+  OnDialogThread([&] {
+    std::lock_guard lock(lock_);
+    Record(Line("AcceptFiles", 0, accept ? "1" : "0"));
+    acceptsFiles_ = accept;
+  });
 }
 
 std::vector<std::string> FakeDialog::Calls() const {

@@ -67,6 +67,8 @@ class FakeDialog : public Dialog {
   void PressEnter();
   void PressEscape();
   void CloseBox();
+  // Files dropped from a file manager; nothing happens unless the window accepts them.
+  void DropFiles(std::vector<std::string> paths);
 
   // --- waiting, on the dialog's thread ----------------------------------------------------
   // Serves other threads' calls until done() answers true (then true) or timeout
@@ -124,6 +126,7 @@ class FakeDialog : public Dialog {
   void SetTitle(const std::string& title) override;
   std::string Title() const override;
   RECT ClientRect() const override;
+  void AcceptFiles(bool accept) override;
   void BringToFront() override;
   void End(INT_PTR result) override;
   void ServeWhile(const std::function<bool()>& busy) override;
@@ -190,6 +193,7 @@ class FakeDialog : public Dialog {
   int focus_ = 0;
   bool ended_ = false;
   bool broughtToFront_ = false;
+  bool acceptsFiles_ = false;
   INT_PTR result_ = 0;
 
   mutable std::mutex queueLock_;

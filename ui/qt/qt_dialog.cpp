@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
@@ -32,6 +36,7 @@
 #include <numeric>
 #include <type_traits>
 
+#include "platform/window/drop_files.h"
 #include "ui/gdi.h"
 #include "ui/qt/button_icons.h"
 
@@ -166,6 +171,33 @@ void DialogSurface::keyPressEvent(QKeyEvent* event) {
     default:
       QWidget::keyPressEvent(event);
   }
+}
+
+namespace {
+// The local files a drag carries, as absolute paths; none for anything else.
+std::vector<std::string> DraggedFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toUtf8().toStdString());
+  }
+  return paths;
+}
+}  // namespace
+
+void DialogSurface::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void DialogSurface::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DraggedFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void DialogSurface::dropEvent(QDropEvent* event) {
+  DropRecord record{DraggedFiles(event->mimeData())};
+  if (record.paths.empty()) return;
+  event->acceptProposedAction();
+  owner_.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(&record), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -923,6 +955,10 @@ std::string QtDialog::Title() const {
 
 RECT QtDialog::ClientRect() const {
   return OnWindowThread([this] { return RECT{0, 0, surface_->width(), surface_->height()}; });
+}
+
+void QtDialog::AcceptFiles(bool accept) {
+  OnWindowThread([=, this] { surface_->setAcceptDrops(accept); });
 }
 
 void QtDialog::BringToFront() {

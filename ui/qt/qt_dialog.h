@@ -32,6 +32,9 @@ class DialogSurface : public QDialog {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   QtDialog& owner_;
@@ -94,6 +97,7 @@ class QtDialog : public Dialog {
   void SetTitle(const std::string& title) override;
   std::string Title() const override;
   RECT ClientRect() const override;
+  void AcceptFiles(bool accept) override;
   void BringToFront() override;
   void End(INT_PTR result) override;
   void ServeWhile(const std::function<bool()>& busy) override;
