@@ -35,8 +35,11 @@ TEST_F(MainWindowTest, CreationDecoratesEveryButtonInOrderWithIconTooltipAndStyl
     about = dialog.Decoration(2001);
     removeAll = dialog.Decoration(2006);
     removeFile = dialog.Decoration(2005);
+    dialog.Click(2001);
     dialog.Click(IDOK);
   });
+  // About runs its own dialog, owned by the window.
+  EXPECT_EQ(toolkit_.Runs(), (std::vector<int>{ui::IDD_MAIN, ui::IDD_ABOUT}));
   EXPECT_EQ(decorations, (std::vector<std::string>{
                              "DecorateButton 2001 201", "DecorateButton 1 203", "DecorateButton 2004 204",
                              "DecorateButton 2006 205", "DecorateButton 2005 205", "DecorateButton 2007 206",
