@@ -4,9 +4,11 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <system_error>
 
 #include "base/debug_log.h"
+#include "base/files_to_add.h"
 #include "base/process_state.h"
 #include "base/settings_store.h"
 #include "base/shell_handles.h"
@@ -47,9 +49,31 @@ std::size_t GetFullPathName(const char* path, char* buffer, std::size_t limit) {
   return count;
 }
 
-// Brings the running main window to the front when a second instance asks; the
-// listener thread hands the message over without waiting.
-void OnRegisteredMessage(UINT msg) {
+// The files and folders named on the command line, as absolute paths. Options (words
+// starting with '-') are the window toolkit's; "--" ends them.
+std::vector<std::string> FilesToOpen(int argc, char** argv) {
+  std::vector<std::string> files;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options && arg == "--") {
+      options = false;
+      continue;
+    }
+    if (arg.empty() || (options && arg[0] == '-')) continue;
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(arg, error);
+    files.push_back(error ? arg : path.lexically_normal().string());
+  }
+  return files;
+}
+
+// A second start of the program: only "open halvane" reaches the window, which comes
+// to the front and adds the files the second start was given. The listener thread
+// hands the message over without waiting.
+void OnRegisteredMessage(UINT msg, std::vector<std::string> files) {
+  if (msg != msgMutex) return;
+  HandFilesToWindow(std::move(files));
   if (ui::Toolkit* toolkit = ui::CurrentToolkit()) toolkit->Broadcast(msg, 0, 0);
 }
 
@@ -68,12 +92,14 @@ int HalvaneMain(int& argc, char** argv) {
   msgMutex = RegisterWindowMessageA("open halvane");
   hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
   if (GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS)) {
-    BroadcastRegisteredMessage(msgMutex, kMutexName);
+    BroadcastRegisteredMessage(msgMutex, kMutexName, FilesToOpen(argc, argv));
     return 0;
   }
 
-  // The window toolkit (stands in for registering the common controls).
+  // The window toolkit (stands in for registering the common controls); it takes its
+  // own options out of the command line, and the files named there wait for the window.
   ui::qt::QtSession session(argc, argv);
+  HandFilesToWindow(FilesToOpen(argc, argv));
 
   AllocateProcessBuffers();
   CoInitialize(nullptr);

@@ -5,8 +5,9 @@
 
 #include <cstddef>
 
-// Runs the program; returns the process exit code (always 0). argc and argv are
-// handed to the window toolkit only; the program takes no arguments of its own.
+// Runs the program; returns the process exit code (always 0). argc and argv go to
+// the window toolkit first; the files and folders named after its options are added
+// to the list (or, when the program already runs, handed to the running window).
 int HalvaneMain(int& argc, char** argv);
 
 // Cuts a program path at its last '/': scanning back from index length (the

@@ -47,3 +47,9 @@ void AllocateProcessBuffers() {
   }
   g_szScratch = Allocate(s_scratch);
 }
+
+bool PortIndexAt(std::int32_t position, DWORD* portIndex) {
+  if (position < 0 || position >= g_nPortCount.load() || position >= kPortIndexSize) return false;
+  *portIndex = g_nPortIndex[position].load();
+  return true;
+}

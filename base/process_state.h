@@ -40,6 +40,9 @@ extern std::atomic<std::int32_t> iPort;
 constexpr int kPortIndexSize = 32;
 extern std::atomic<DWORD> g_nPortIndex[kPortIndexSize];
 extern std::atomic<std::int32_t> g_nPortCount;
+// The engine port index of Device list position into *portIndex; false when the
+// position has none (no selection, or no SoundFont was found).
+bool PortIndexAt(std::int32_t position, DWORD* portIndex);
 
 // The process heap's handle (a stable non-null value; allocations use the C++ heap).
 extern HANDLE g_hHeap;

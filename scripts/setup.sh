@@ -11,6 +11,7 @@ packages=(
   fluid-soundfont-gm timgm6mb-soundfont
   xvfb xauth fonts-dejavu-core
   mpg123 libclang-rt-14-dev
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -1,6 +1,9 @@
 #include "kernel.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -8,6 +11,34 @@
 namespace platform {
 namespace {
 thread_local WaitDriver t_waitDriver;
+
+std::mutex& ExitLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::function<void(UINT)>& ExitReplacement() {
+  static std::function<void(UINT)> replacement;
+  return replacement;
+}
+}  // namespace
+
+void ExitProcess(UINT code) {
+  std::function<void(UINT)> replacement;
+  {
+    std::lock_guard lock(ExitLock());
+    replacement = ExitReplacement();
+  }
+  if (replacement) {
+    replacement(code);
+    return;
+  }
+  std::fflush(nullptr);
+  std::_Exit(static_cast<int>(code));
+}
+
+void SetExitProcessForTesting(std::function<void(UINT code)> replacement) {
+  std::lock_guard lock(ExitLock());
+  ExitReplacement() = std::move(replacement);
 }
 
 void Sleep(DWORD ms) {

@@ -21,6 +21,12 @@ bool HasThreadWaitDriver();
 // The process heap's handle: a stable, non-null value (allocations use the C++ heap).
 HANDLE GetProcessHeap();
 
+// Ends the process at once with code, the standard streams flushed first. A test may
+// install a replacement (SetExitProcessForTesting) that records the call and returns;
+// callers therefore stop what they were doing after calling it.
+void ExitProcess(UINT code);
+void SetExitProcessForTesting(std::function<void(UINT code)> replacement);
+
 // The running program's full path (from /proc/self/exe, links resolved).
 std::string ProgramPath();
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -160,7 +161,7 @@ class Listener {
  public:
   ~Listener() { Stop(); }
 
-  bool Start(const std::string& path, std::function<void(UINT)> onMessage) {
+  bool Start(const std::string& path, RegisteredMessageHandler onMessage) {
     Stop();
     sockaddr_un address;
     if (!MakeAddress(path, address)) return false;
@@ -196,7 +197,7 @@ class Listener {
   }
 
  private:
-  void Run(const std::function<void(UINT)>& onMessage) {
+  void Run(const RegisteredMessageHandler& onMessage) {
     for (;;) {
       pollfd waits[2] = {{m_socket.Get(), POLLIN, 0}, {m_wakeRead.Get(), POLLIN, 0}};
       if (::poll(waits, 2, -1) < 0) {
@@ -211,7 +212,23 @@ class Listener {
       unsigned char bytes[4];
       if (!ReadExactly(client.Get(), bytes, sizeof bytes, 1000)) continue;
       const UINT msg = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<UINT>(bytes[3]) << 24;
-      if (onMessage) onMessage(msg);
+      // Arguments may follow: their length, then NUL-terminated texts. A sender that
+      // stops early, or announces more than allowed, gives no arguments.
+      std::vector<std::string> args;
+      unsigned char length[4];
+      if (ReadExactly(client.Get(), length, sizeof length, 1000)) {
+        const std::size_t size = length[0] | length[1] << 8 | length[2] << 16 | static_cast<std::size_t>(length[3]) << 24;
+        std::string text(size <= kMaxMessageArgBytes ? size : 0, '\0');
+        if (size <= kMaxMessageArgBytes && ReadExactly(client.Get(), text.data(), text.size(), 1000)) {
+          for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\0', at);
+            if (end == std::string::npos) break;
+            args.push_back(text.substr(at, end - at));
+            at = end + 1;
+          }
+        }
+      }
+      if (onMessage) onMessage(msg, std::move(args));
     }
   }
 
@@ -279,7 +296,13 @@ HANDLE CreateMutexA(void* /*security*/, BOOL initialOwner, const char* name) {
 
 BOOL ReleaseMutex(HANDLE mutex) { return Mutexes().Release(mutex); }
 
-BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName) {
+BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName, const std::vector<std::string>& args) {
+  std::string payload;
+  for (const std::string& arg : args) {
+    payload += arg;
+    payload.push_back('\0');
+  }
+  if (payload.size() > kMaxMessageArgBytes) return FALSE;
   sockaddr_un address;
   if (!MakeAddress(platform::InstanceSocketPath(mutexName), address)) return FALSE;
   FileHandle client(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -289,11 +312,14 @@ BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName) {
          errno == EINTR) {
   }
   if (connected != 0) return FALSE;
-  const unsigned char bytes[4] = {static_cast<unsigned char>(msg), static_cast<unsigned char>(msg >> 8),
-                                  static_cast<unsigned char>(msg >> 16), static_cast<unsigned char>(msg >> 24)};
+  std::string bytes;
+  for (const std::uint32_t word : {static_cast<std::uint32_t>(msg), static_cast<std::uint32_t>(payload.size())}) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
+  }
+  bytes += payload;
   std::size_t sent = 0;
-  while (sent < sizeof bytes) {
-    const ssize_t n = ::send(client.Get(), bytes + sent, sizeof bytes - sent, MSG_NOSIGNAL);
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(client.Get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return FALSE;
     sent += static_cast<std::size_t>(n);
@@ -301,10 +327,17 @@ BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName) {
   return TRUE;
 }
 
-BOOL StartRegisteredMessageListener(const char* mutexName, std::function<void(UINT msg)> onMessage) {
+BOOL StartRegisteredMessageListener(const char* mutexName, RegisteredMessageHandler onMessage) {
   const std::string path = platform::InstanceSocketPath(mutexName);
   std::lock_guard lock(ListenerLock());
   return TheListener().Start(path, std::move(onMessage)) ? TRUE : FALSE;
+}
+
+BOOL StartRegisteredMessageListener(const char* mutexName, std::function<void(UINT msg)> onMessage) {
+  return StartRegisteredMessageListener(
+      mutexName, RegisteredMessageHandler([onMessage = std::move(onMessage)](UINT msg, std::vector<std::string>) {
+        if (onMessage) onMessage(msg);
+      }));
 }
 
 void StopRegisteredMessageListener() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/core/last_error.h"
 #include "platform/core/winerror.h"
@@ -31,9 +32,12 @@ HANDLE CreateMutexA(void* security, BOOL initialOwner, const char* name);
 // process ends, as a Windows mutex stays in existence while its handle is open.
 BOOL ReleaseMutex(HANDLE mutex);
 
-// Sends msg to the instance listening for mutexName (StartRegisteredMessageListener).
-// TRUE when the message was handed over, FALSE when nobody listens.
-BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName);
+// Sends msg, with args (such as the files a second start was given), to the instance
+// listening for mutexName (StartRegisteredMessageListener). TRUE when the message was
+// handed over, FALSE when nobody listens or args are larger than kMaxMessageArgBytes.
+BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName, const std::vector<std::string>& args = {});
+// The most a message's arguments may hold, their terminators included.
+constexpr std::size_t kMaxMessageArgBytes = 1 << 20;
 
 // Starts hearing messages for mutexName on a background thread; onMessage is called on
 // that thread for each message received (the receiver marshals it where it needs it,
@@ -42,6 +46,8 @@ BOOL BroadcastRegisteredMessage(UINT msg, const char* mutexName);
 // instance is replaced. Starting again replaces the previous listener. The thread is
 // stopped and joined when the process exits normally, or by StopRegisteredMessageListener.
 // Returns FALSE when the socket cannot be set up.
+using RegisteredMessageHandler = std::function<void(UINT msg, std::vector<std::string> args)>;
+BOOL StartRegisteredMessageListener(const char* mutexName, RegisteredMessageHandler onMessage);
 BOOL StartRegisteredMessageListener(const char* mutexName, std::function<void(UINT msg)> onMessage);
 void StopRegisteredMessageListener();
 

@@ -1,5 +1,7 @@
 #include "platform/window/winuser.h"
 
+#include "platform/window/common_dialogs.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -35,6 +37,8 @@ HWND GetDlgItem(HWND hDlg, int id) {
   Dialog* dialog = DialogFromHandle(hDlg);
   return dialog == nullptr ? nullptr : dialog->Item(id);
 }
+
+HWND GetDesktopWindow() { return nullptr; }
 
 int GetDlgCtrlID(HWND hWnd) { return hWnd == nullptr ? 0 : AsWindow(hWnd)->Id(); }
 
@@ -131,6 +135,7 @@ UINT IsDlgButtonChecked(HWND hDlg, int id) {
 }
 
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (SendToFolderBrowser(hWnd, msg, wParam, lParam)) return 0;
   Dialog* dialog = DialogFromHandle(hWnd);
   return dialog == nullptr ? 0 : dialog->Send(msg, wParam, lParam);
 }

@@ -15,6 +15,8 @@ BOOL EndDialog(HWND hDlg, INT_PTR result);
 void PostQuitMessage(int exitCode);
 
 HWND GetDlgItem(HWND hDlg, int id);
+// No window stands for the desktop here: null, which owners and engines accept.
+HWND GetDesktopWindow();
 int GetDlgCtrlID(HWND hWnd);
 
 // Enables or disables a control; returns TRUE when it was disabled before.

@@ -31,12 +31,14 @@ using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-pid_t Start(const fs::path& program) {
+pid_t Start(const fs::path& program, std::vector<std::string> args = {}) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const std::string path = program.string();
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  std::vector<char*> argv{const_cast<char*>(path.c_str())};
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
   return pid;
 }
 
@@ -71,6 +73,9 @@ class StartupTest : public ::testing::Test {
     fs::create_directories(folder_);
     program_ = folder_ / "halvane";
     fs::copy_file(HALVANE_PROGRAM, program_);
+    // The capture component and its registration program live beside the program.
+    const fs::path built = fs::path(HALVANE_PROGRAM).parent_path();
+    for (const char* name : {"OVDMOFilter.so", "halvane-regsvr"}) fs::copy_file(built / name, folder_ / name);
   }
 
   std::string Log() const { return ReadFileBytes(folder_ / "log.txt"); }
@@ -124,7 +129,9 @@ TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWit
   const std::string after = Log();
   ASSERT_EQ(after.rfind(before, 0), 0u);
   const std::string tail = after.substr(before.size());
-  EXPECT_EQ(tail.rfind("\r\nMessage: CLOSE\r\nMessage: DESTROY\r\nSave Registry", 0), 0u) << tail;
+  EXPECT_NE(tail.find("\r\nMessage: CLOSE\r\n"), std::string::npos) << tail;
+  EXPECT_NE(tail.find("\r\nMessage: DESTROY\r\n"), std::string::npos) << tail;
+  EXPECT_NE(tail.find("\r\nSave Registry"), std::string::npos) << tail;
   ASSERT_GE(after.size(), 14u);
   EXPECT_EQ(after.substr(after.size() - 14), "\r\nEnd Halvane\n");
 }
@@ -146,6 +153,30 @@ TEST_F(StartupTest, AfterTheFirstInstanceEndsTheNextStartRunsNormally) {
   EXPECT_EQ(WaitForExit(next, std::chrono::seconds(20)), std::optional<int>(0));
   EXPECT_TRUE(running);
   EXPECT_EQ(Log().rfind("Start Halvane\r\n", 0), 0u);
+}
+
+TEST_F(StartupTest, FilesNamedAtStartAreListedAndASecondStartHandsItsFilesToTheRunningWindow) {
+  WriteFileBytes(folder_ / "first.mid", "MThd");
+  fs::create_directories(folder_ / "more" / "deeper");
+  WriteFileBytes(folder_ / "more" / "deeper" / "B.KAR", "MThd");
+  WriteFileBytes(folder_ / "more" / "a.Mid", "MThd");
+  WriteFileBytes(folder_ / "more" / "notes.txt", "");
+  const pid_t first = Start(program_, {(folder_ / "first.mid").string()});
+  ASSERT_GT(first, 0);
+  const bool listed = WaitUntil([&] { return Log().find("    file: first.mid") != std::string::npos; },
+                                std::chrono::seconds(20));
+  const pid_t second = Start(program_, {"--", (folder_ / "more").string()});
+  EXPECT_EQ(WaitForExit(second, std::chrono::seconds(20)), std::optional<int>(0));
+  const bool handed = WaitUntil([&] { return Log().find("    file: B.KAR") != std::string::npos; },
+                                std::chrono::seconds(20));
+  ::kill(first, SIGTERM);
+  EXPECT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
+  EXPECT_TRUE(listed) << Log();
+  EXPECT_TRUE(handed) << Log();
+  // The folder's MIDI files, sorted by path, and nothing else.
+  const std::string log = Log();
+  EXPECT_LT(log.find("    file: a.Mid"), log.find("    file: B.KAR"));
+  EXPECT_EQ(log.find("notes.txt"), std::string::npos);
 }
 
 TEST(CutAtLastSlash, KeepsTheFolderWithoutItsSlashAndGivesTheEmptyFolderAtTheRoot) {

@@ -1,0 +1,82 @@
+#include "ui/audition.h"
+
+#include <cstring>
+#include <string>
+
+#include "base/debug_log.h"
+#include "base/process_state.h"
+#include "engine/capture_attachment.h"
+#include "engine/music_engine.h"
+#include "engine/segment_playback.h"
+#include "platform/window/winuser.h"
+#include "ui/file_list.h"
+#include "ui/main_window_ids.h"
+
+namespace {
+
+// Logs text and shows it in an error box owned by the window.
+void Fail(HWND hDlg, const char* text) {
+  g_DebugLog.Print("%s", text);
+  MessageBoxA(hDlg, text, "Error", MB_OK);
+}
+
+}  // namespace
+
+void OnPlayFile(HWND hDlg) {
+  g_DebugLog.Print("Play file");
+  g_DebugLog.IndentUp();
+
+  ShowWindow(GetDlgItem(hDlg, IDC_PLAYFILE), SW_HIDE);
+  // Convert! disables Stop Playing with Play File; an audition makes it usable again.
+  EnableWindow(GetDlgItem(hDlg, IDC_STOPPLAYING), TRUE);
+  ShowWindow(GetDlgItem(hDlg, IDC_STOPPLAYING), SW_SHOWNORMAL);
+  StopMIDI();
+
+  ui::Dialog& dialog = ui::Dlg(hDlg);
+  const int selected = dialog.ListGetSel(IDC_FILELIST);
+  if (selected >= 0) {
+    const std::string path = dialog.ListItemText(IDC_FILELIST, selected, 1);
+    const std::size_t count = std::min(path.size(), static_cast<std::size_t>(kListPathSize - 1));
+    std::memcpy(g_szFileBuffer, path.data(), count);
+    g_szFileBuffer[count] = '\0';
+  }
+
+  iPort.store(dialog.ComboGetSel(IDC_DEVICE));
+  DWORD portIndex = 0;
+  const bool hasPort = PortIndexAt(iPort.load(), &portIndex);
+  g_DebugLog.Print("Port: %d", iPort.load());
+  g_DebugLog.Print("mPort: %d", hasPort ? static_cast<int>(portIndex) : -1);
+  g_DebugLog.Print("Tempo: %d", dialog.SliderGetPos(IDC_TEMPO));
+  if (!hasPort) {
+    // No SoundFont was found: there is nothing to play through.
+    Fail(hDlg, "Configure Synthesizer Failed");
+    g_DebugLog.IndentDown();
+    return;
+  }
+  ConfigureSynthesizer(portIndex, static_cast<DWORD>(dialog.SliderGetPos(IDC_TEMPO)));
+  RemoveFilter();
+
+  if (LoadMIDI(g_szFileBuffer) < 0) {
+    Fail(hDlg, "Can't load MIDI File");
+    g_DebugLog.IndentDown();
+    return;
+  }
+  if (PlayMIDI(FALSE) < 0) {
+    Fail(hDlg, "Can't Play MIDI File");
+    g_DebugLog.IndentDown();
+    return;
+  }
+
+  SetFocus(GetDlgItem(hDlg, IDC_FILELIST));
+  g_DebugLog.IndentDown();
+}
+
+void OnStopPlaying(HWND hDlg) {
+  g_DebugLog.Print("Stop MIDI");
+  g_DebugLog.IndentUp();
+  StopMIDI();
+  ShowWindow(GetDlgItem(hDlg, IDC_PLAYFILE), SW_SHOWNORMAL);
+  ShowWindow(GetDlgItem(hDlg, IDC_STOPPLAYING), SW_HIDE);
+  SetFocus(GetDlgItem(hDlg, IDC_FILELIST));
+  g_DebugLog.IndentDown();
+}

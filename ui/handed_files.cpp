@@ -1,0 +1,53 @@
+#include "ui/handed_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "base/debug_log.h"
+#include "ui/file_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsMidiName(const fs::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".mid" || extension == ".midi" || extension == ".kar";
+}
+
+}  // namespace
+
+std::vector<std::string> MidiFilesIn(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    std::error_code statError;
+    if (it->is_regular_file(statError) && IsMidiName(it->path())) files.push_back(it->path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+      for (const std::string& file : MidiFilesIn(path)) {
+        const std::string name = fs::path(file).filename().string();
+        g_DebugLog.Print("file: %s", name.c_str());
+        AddFileToList(hDlg, name.c_str(), file.c_str());
+      }
+    } else if (fs::is_regular_file(path, error)) {
+      const std::string name = fs::path(path).filename().string();
+      g_DebugLog.Print("file: %s", name.c_str());
+      AddFileToList(hDlg, name.c_str(), path.c_str());
+    } else {
+      g_DebugLog.Print("not a file or folder: %s", path.c_str());
+    }
+  }
+}

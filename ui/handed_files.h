@@ -1,0 +1,17 @@
+// Files that reach the list without the file-open dialog: dropped on the window from
+// a file manager, named on the command line, or handed over by a second start of
+// the program. A folder stands for the MIDI files it holds.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/window/windows_ui.h"
+
+// The *.mid, *.midi and *.kar files (any letter case) under folder and its
+// subfolders, sorted by path; links are not followed into other folders.
+std::vector<std::string> MidiFilesIn(const std::string& folder);
+
+// Adds each file, and the MIDI files of each folder, as Add File(s) adds a chosen
+// file; paths that name neither are logged and skipped.
+void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths);
