@@ -71,6 +71,7 @@ class HeadlessDialog : public ui::Dialog {
   void SetTitle(const std::string& title) override;
   std::string Title() const override;
   RECT ClientRect() const override { return RECT{0, 0, 0, 0}; }
+  void AcceptFiles(bool) override {}
   void BringToFront() override {}
   void End(INT_PTR result) override;
   void ServeWhile(const std::function<bool()>& busy) override;

@@ -1,7 +1,6 @@
 #include "convert/conversion_thread.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -66,17 +65,28 @@ constexpr int kMaxNameCounter = 9999;
 constexpr int kSegmentAlmostEnd = 2;
 constexpr const char* kTempPrefix = "ovhal";
 
-// The worker's state, one word so that waking for a batch and a stop request are
-// ordered: the worker turns idle into busy only while no stop is requested.
-constexpr unsigned kBusy = 1;
-constexpr unsigned kStopRequested = 2;
-constexpr unsigned kEndRequested = 4;  // tests only
-std::atomic<unsigned> s_state{0};
+// What the window's thread and the worker share about the worker, under one lock, so
+// that waking for a batch and a stop request are ordered: the worker becomes busy
+// only while no stop is requested for it. A worker is known by its Convert! event,
+// which its window makes before starting it, so a stop is never lost to a worker
+// that has not run yet, and never holds for the worker of a later window.
+struct WorkerState {
+  std::mutex lock;
+  bool busy = false;
+  HANDLE stopped = nullptr;  // the event of the worker asked to stop
+  HANDLE ended = nullptr;    // tests only: the event of the worker asked to return
+};
 
-bool StopRequested() { return (s_state.load() & kStopRequested) != 0; }
+WorkerState& State() {
+  static WorkerState state;
+  return state;
+}
 
-// Abort pressed, or the window closing.
-bool Aborting() { return bIsAborting.load() != 0 || StopRequested(); }
+bool StopRequested(HANDLE event) {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  return state.stopped == event;
+}
 
 // Cuts text at its last c, looking down to index 1: index 0 is never a cut.
 void CutAtLast(std::string& text, char c) {
@@ -134,7 +144,7 @@ std::string ReserveOutputName(const std::string& folder, const std::string& base
 // One batch: from the Convert! signal until the list is empty, Abort, or an error.
 class Batch {
  public:
-  explicit Batch(HWND hWnd) : hWnd_(hWnd), dialog_(ui::Dlg(hWnd)) {}
+  Batch(HWND hWnd, HANDLE event) : hWnd_(hWnd), dialog_(ui::Dlg(hWnd)), event_(event) {}
   void Run();
 
  private:
@@ -143,6 +153,8 @@ class Batch {
   void WaitForTheEnd();
   bool SaveOutput(const std::string& base);
 
+  // Abort pressed, or the window closing.
+  bool Aborting() const { return bIsAborting.load() != 0 || StopRequested(event_); }
   bool Fail(const char* text);
   void GiveControlsBack(bool enableConvert);
   void Finish();
@@ -157,6 +169,7 @@ class Batch {
 
   HWND hWnd_;
   ui::Dialog& dialog_;
+  HANDLE event_;  // the worker's Convert! event, which names it
   int depth_ = 0;  // indentation levels this batch has added to the log
   DWORD tempo_ = 50;
   int mp3Rate_ = kDefaultMp3Rate;
@@ -375,27 +388,42 @@ void Batch::Finish() {
 
 DWORD ConversionThread(void* hWnd) {
   CoInitialize(nullptr);
+  WorkerState& state = State();
+  // This worker's Convert! signal: its window made it before starting the worker.
+  HANDLE event = hConvertEvent;
   for (;;) {
-    WaitForSingleObject(hConvertEvent, INFINITE);
-    // Busy only if no stop is requested: a window that asks for the stop and then
-    // finds the worker idle can rely on it staying idle.
-    unsigned idle = 0;
-    if (!s_state.compare_exchange_strong(idle, kBusy)) {
-      if ((idle & kEndRequested) != 0) {
-        s_state.store(0);
-        CoUninitialize();
-        return 0;
+    WaitForSingleObject(event, INFINITE);
+    bool end = false, convert = false;
+    {
+      std::lock_guard lock(state.lock);
+      if (state.ended == event) {
+        state.ended = state.stopped = nullptr;
+        end = true;
+      } else if (state.stopped != event) {
+        state.busy = convert = true;
       }
-      continue;
     }
-    Batch(static_cast<HWND>(hWnd)).Run();
-    s_state.fetch_and(~kBusy);
+    if (end) break;
+    if (!convert) continue;  // the window is closing: no more batches
+    Batch(static_cast<HWND>(hWnd), event).Run();
+    std::lock_guard lock(state.lock);
+    state.busy = false;
   }
+  CoUninitialize();
+  return 0;
 }
 
-void RequestWorkerStop() { s_state.fetch_or(kStopRequested); }
+void RequestWorkerStop() {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  state.stopped = hConvertEvent;
+}
 
-bool WorkerBusy() { return (s_state.load() & kBusy) != 0; }
+bool WorkerBusy() {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  return state.busy;
+}
 
 void FormatMinSec(DWORD seconds, char* text) {
   const DWORD rest = seconds % 3600;
@@ -409,6 +437,10 @@ void FormatMinSec(DWORD seconds, char* text) {
 }
 
 void EndConversionThreadForTesting() {
-  s_state.fetch_or(kStopRequested | kEndRequested);
+  {
+    WorkerState& state = State();
+    std::lock_guard lock(state.lock);
+    state.stopped = state.ended = hConvertEvent;
+  }
   SetEvent(hConvertEvent);
 }

@@ -44,14 +44,8 @@ constexpr int kTempo = 2026, kTimeLabel = 2015, kFileLabel = 2016;
 constexpr double kTailSeconds = 0.7;
 constexpr double kSlackSeconds = 0.4;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(120)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+// How long a batch may take in the slowest (sanitizer) builds.
+constexpr std::chrono::seconds kBatchLimit(120);
 
 // The seconds of sound in a WAV file; negative when it is not one.
 double WavSeconds(const fs::path& path) {
@@ -172,12 +166,17 @@ class ConversionThreadTest : public CaptureFixture {
     d.ListSetItemText(kList, at, 1, path);
   }
 
-  // Presses Convert! and waits until the batch has ended and the worker waits again.
+  // Presses Convert! and serves the worker until the batch has ended and it waits again.
   static void ConvertAndWait(FakeDialog& d) {
     const std::size_t ends = Count(d, "SetTitle Halvane");
     d.EnableItem(kConvert, true);
     d.Click(kConvert);
-    ASSERT_TRUE(WaitUntil([&] { return Count(d, "SetTitle Halvane") > ends && !WorkerBusy(); }));
+    ASSERT_TRUE(d.ServeUntil([&] { return Count(d, "SetTitle Halvane") > ends && !WorkerBusy(); }, kBatchLimit));
+  }
+
+  // Serves the window for a while, so that a worker that wrongly went on shows.
+  static void ServeAWhile(FakeDialog& d, int ms) {
+    d.ServeUntil([] { return false; }, std::chrono::milliseconds(ms));
   }
 
   static std::size_t Count(const FakeDialog& d, const std::string& call) {
@@ -247,7 +246,9 @@ class ConversionThreadTest : public CaptureFixture {
         EndDialog(hDlg, 0);
         return TRUE;
       case WM_DESTROY:
+        // Served until it has left any batch, the worker then returns.
         EndConversionThreadForTesting();
+        d.ServeWhile(WorkerBusy);
         fixture_->worker_.join();
         return TRUE;
       default:
@@ -388,9 +389,9 @@ TEST_F(ConversionThreadTest, AbortMidFileLeavesNothingAndKeepsTheFileFirst) {
     d.Choose(kFormat, 1);
     const std::size_t ends = Count(d, "SetTitle Halvane");
     d.Click(kConvert);
-    ASSERT_TRUE(WaitUntil([&] { return d.IsItemEnabled(kAbort); }));
+    ASSERT_TRUE(d.ServeUntil([&] { return d.IsItemEnabled(kAbort); }, kBatchLimit));
     d.Click(kAbort);
-    ASSERT_TRUE(WaitUntil([&] { return Count(d, "SetTitle Halvane") > ends && !WorkerBusy(); }));
+    ASSERT_TRUE(d.ServeUntil([&] { return Count(d, "SetTitle Halvane") > ends && !WorkerBusy(); }, kBatchLimit));
     EXPECT_EQ(ListPaths(d), (std::vector<std::string>{longFile, next}));
     EXPECT_TRUE(d.IsItemEnabled(kConvert));
     EXPECT_FALSE(d.IsItemEnabled(kAbort));
@@ -462,14 +463,14 @@ TEST_F(ConversionThreadTest, ClosingTheWindowMidFileStopsTheWorkerForGood) {
   const std::string longFile = Midi(dir_.Path() / "in" / "long.mid", 600);
   RunWindow({longFile}, [&](FakeDialog& d) {
     d.Click(kConvert);
-    ASSERT_TRUE(WaitUntil([&] { return d.IsItemEnabled(kAbort); }));
+    ASSERT_TRUE(d.ServeUntil([&] { return d.IsItemEnabled(kAbort); }, kBatchLimit));
     d.CloseBox();
     EXPECT_FALSE(closedWhileBusy_);
     EXPECT_EQ(ListPaths(d), std::vector<std::string>{longFile});
     // A Convert! that comes after the stop starts nothing.
     const std::size_t calls = d.Calls().size();
     SetEvent(hConvertEvent);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ServeAWhile(d, 50);
     EXPECT_FALSE(WorkerBusy());
     EXPECT_EQ(d.Calls().size(), calls);
   });
@@ -492,7 +493,7 @@ TEST_F(ConversionThreadTest, StopRightAfterConvertLeavesNoBatchBehind) {
       RequestWorkerStop();
       d.ServeWhile(WorkerBusy);
       const std::size_t calls = d.Calls().size();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ServeAWhile(d, 5);
       EXPECT_FALSE(WorkerBusy());
       EXPECT_EQ(d.Calls().size(), calls);
       EndConversionThreadForTesting();
