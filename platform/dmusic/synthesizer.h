@@ -24,6 +24,12 @@
 // sounds as one synthesiser would. The choice depends only on the events and
 // the stretches rendered, so the same rendering gives the same samples on
 // every run; the halves are added in the same order.
+// The halves share the polyphony: each sounds at most half of kPolyphony
+// voices, so together they never sound more than one synthesiser would. As the
+// notes are shared out by the voices each half has sounding, the halves fill
+// up together, and a new note beyond the polyphony takes the place of the voice
+// its half gives up first (released, quiet and old before held, loud and new),
+// as a whole synthesiser would choose among all of its voices.
 // Each half has its own copy of the SoundFont: FluidSynth counts the users of a
 // sample without synchronisation, so two halves rendering at once must not share
 // one.
