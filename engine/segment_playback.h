@@ -29,7 +29,9 @@ int GetNotifyMIDI();
 HRESULT RemoveNotifyMIDI();
 
 // Lets the music sound on for 700 ms (on a recording clock: renders 700 ms more),
-// then stops everything and closes the performance down.
+// whatever still sounds fading to silence over the last few milliseconds, then
+// stops everything, logs how many samples were clipped (when any were) and
+// closes the performance down.
 HRESULT StopMIDI();
 
 // The performance's clock in whole seconds (take differences of two readings);

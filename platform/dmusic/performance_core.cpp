@@ -49,8 +49,8 @@ constexpr std::int64_t kBlock = Synthesizer::kBlockFrames;
 constexpr std::int64_t kHalfBlock = kBlock / 2;
 // Blocks rendered at most in one FluidSynth call.
 constexpr std::int64_t kMaxChunkBlocks = Synthesizer::kMaxRenderFrames / kBlock;
-// While a segment waits for the synthesiser to fall silent, silence is checked
-// this often.
+// While a segment waits for its sound to die away, the sound is checked this
+// often.
 constexpr std::int64_t kEndWatchBlocks = 8;
 
 // The channels that play percussion: channel 10, and the parts a Roland GS
@@ -231,6 +231,7 @@ HRESULT PerformanceCore::Play(CSegment* segment, CAudioPath* path, bool control,
   }
   // New music: the output sounds again after a fade-out.
   silentFrom_ = kNever;
+  capEnd_ = kNever;
   if (outputPath_.Get() != path) {
     outputPath_ = ComPtr<CAudioPath>::Share(path);
     path->Buffer()->Discontinuity();
@@ -251,6 +252,7 @@ void PerformanceCore::Stop(IDirectMusicSegment* segment) {
     StopPlaybacksLocked(segment);
     idle = playbacks_.empty();
     if (idle) {
+      capEnd_ = kNever;
       FlushQueues();
       if (synth_) synth_->AllNotesOff();
     }
