@@ -162,8 +162,8 @@ TEST_F(Engine, TheRecordingEndsWhenItsSoundHasDiedAwayOrFadesOutAtTheCap) {
   const std::size_t capFrame = 10500 * 441 / 10;
   EXPECT_LT(peak(capped.pcm, 10495, 10500), level / 2);
   ASSERT_GT(capped.pcm.size(), capFrame * 4);
-  const auto lastLoud = static_cast<std::int16_t>(capped.pcm[capFrame * 4 - 4] | capped.pcm[capFrame * 4 - 3] << 8);
-  EXPECT_LE(std::abs(int{lastLoud}), level / 100);
+  const auto lastBeforeCap = static_cast<std::int16_t>(capped.pcm[capFrame * 4 - 4] | capped.pcm[capFrame * 4 - 3] << 8);
+  EXPECT_LE(std::abs(int{lastBeforeCap}), level / 100);
   EXPECT_EQ(peak(capped.pcm, 10500, almostEnd(capped) + 700), 0);
 }
 
