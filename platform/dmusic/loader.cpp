@@ -38,8 +38,12 @@ std::string TooLong(std::uintmax_t size) {
 HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) {
+  if (status.type() == std::filesystem::file_type::not_found) {
     reason = "there is no such file";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  if (error) {
+    reason = "the file cannot be reached (" + error.message() + ")";
     return DMUS_E_LOADER_FAILEDOPEN;
   }
   if (std::filesystem::is_directory(status)) {
