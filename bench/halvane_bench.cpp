@@ -92,7 +92,7 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
     return result;
   };
   if (FAILED(ConfigureSynthesizer(port, options.tempo))) return fail("Configure Synthesizer Failed");
-  if (FAILED(LoadMIDI(midiFile.c_str()))) return fail("Can't load MIDI File");
+  if (FAILED(LoadMIDI(midiFile.c_str()))) return fail(("Can't load MIDI File: " + GetLoadFailureMIDI()).c_str());
   if (FAILED(RemoveFilter())) return fail("Can't Remove Filter");
   if (FAILED(SetFilter())) return fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return fail("Can't Play MIDI File");

@@ -9,9 +9,10 @@ namespace {
 
 std::string FailedText(const char* what) { return std::string(what) + " - FAILED"; }
 
-void LogFailedLines(const char* what, HRESULT hr) {
+void LogFailedLines(const char* what, HRESULT hr, const std::string& reason = std::string()) {
   g_DebugLog.Print("%s - FAILED", what);
   g_DebugLog.Print("hr = 0x%x. %s", static_cast<unsigned>(hr), GetResultDescription(hr));
+  if (!reason.empty()) g_DebugLog.Print("%s", reason.c_str());
   g_DebugLog.IndentDown();
 }
 
@@ -23,6 +24,12 @@ void LogFailure(const char* what, HRESULT hr, FailureEcho echo) {
     DebugWindowPrint(FailedText(what).c_str());
     DebugWindowPrint(GetResultDescription(hr));
   }
+}
+
+void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reason) {
+  LogFailedLines(what, hr, reason);
+  DebugWindowPrint(FailedText(what).c_str());
+  DebugWindowPrint(GetResultDescription(hr));
 }
 
 void LogFailure(const char* what, HRESULT hr, const char* echoText) {

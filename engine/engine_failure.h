@@ -3,6 +3,8 @@
 // texts echoed to the developer channel.
 #pragma once
 
+#include <string>
+
 #include "platform/core/wintypes.h"
 
 enum class FailureEcho {
@@ -13,6 +15,10 @@ enum class FailureEcho {
 // Logs "<what> - FAILED", then "hr = 0x%x. %s" with hr and its description, then
 // IndentDown; then echoes "<what> - FAILED" and the description unless told not to.
 void LogFailure(const char* what, HRESULT hr, FailureEcho echo = FailureEcho::kEcho);
+
+// As LogFailure, with the reason for the failure (when not empty) as a line of
+// its own under the code's line, at the same level; the reason is not echoed.
+void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reason);
 
 // As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
 void LogFailure(const char* what, HRESULT hr, const char* echoText);
