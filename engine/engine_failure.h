@@ -3,6 +3,8 @@
 // texts echoed to the developer channel.
 #pragma once
 
+#include <string>
+
 #include "platform/core/wintypes.h"
 
 enum class FailureEcho {
@@ -16,6 +18,12 @@ void LogFailure(const char* what, HRESULT hr, FailureEcho echo = FailureEcho::kE
 
 // As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
 void LogFailure(const char* what, HRESULT hr, const char* echoText);
+
+// As the two above, with the reason the platform gave for the failure (which file,
+// what the loader or the synthesiser said) logged after the code line and echoed
+// last; an empty reason adds nothing.
+void LogFailure(const char* what, HRESULT hr, FailureEcho echo, const std::string& reason);
+void LogFailure(const char* what, HRESULT hr, const char* echoText, const std::string& reason);
 
 // For failures without a code worth showing: logs "<what> - FAILED", then
 // IndentDown; echoes only that text unless told not to.
