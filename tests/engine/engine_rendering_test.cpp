@@ -26,6 +26,7 @@
 #include "tests/dmusic/counting_tool.h"
 #include "tests/dmusic/fake_effect.h"
 #include "tests/dmusic/test_media.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -267,6 +268,27 @@ TEST_F(EngineRenderingTest, AFileCutShortPlaysWhatWasReadAndTheLogSaysSo) {
   ASSERT_EQ(LoadMIDI(path.c_str()), S_OK);
   EXPECT_EQ(testing_support::ReadFileBytes(dir_.File("log.txt")),
             "LoadMIDI\r\n    The file is cut short: what was read will play");
+}
+
+TEST_F(EngineRenderingTest, ASoundFontThatCannotBeLoadedIsNamedWithTheReason) {
+  // A SoundFont cut short: its header promises more than the file holds.
+  const std::string whole = testing_support::ReadFileBytes(soundFont_);
+  const std::string broken = std::filesystem::canonical(dir_.Path()).string() + "/broken.sf2";
+  testing_support::WriteFileBytes(broken, whole.substr(0, whole.size() / 2));
+  platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
+      {broken, platform::GuidFromName(broken), u"FluidSynth: broken", platform::SoundFontPortFlags(),
+       DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ConfigureSynthesizer(0, 50), E_FAIL);
+  const std::string echo = ::testing::internal::GetCapturedStderr();
+
+  const std::string named = "SoundFont " + broken + " cannot be loaded: ";
+  const std::vector<std::string> lines = testing_support::ReadLogLines(dir_.File("log.txt"));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "    pPerformance->InitAudio - FAILED");
+  EXPECT_EQ(lines.back().rfind("    " + named, 0), 0u) << lines.back();
+  EXPECT_GT(lines.back().size(), named.size() + 4) << "no reason given";
+  EXPECT_NE(echo.find(named), std::string::npos) << echo;
 }
 
 }  // namespace
