@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -73,6 +74,19 @@ struct FileResult {
   double wallSeconds = 0;
   std::string error;  // empty: rendered and written
 };
+
+// The name the outputs of an input called name are written under: name itself, or
+// name(1), name(2), ... when an earlier input of this run writes there already (its
+// own output or, with --compare, its NAME.fluidsynth output), as the conversion
+// worker numbers its outputs.
+std::string DistinctStem(const std::string& name, bool compare, std::set<std::string>& taken) {
+  std::string stem = name;
+  for (int n = 1; taken.count(stem) != 0 || (compare && taken.count(stem + ".fluidsynth") != 0); ++n)
+    stem = name + "(" + std::to_string(n) + ")";
+  taken.insert(stem);
+  if (compare) taken.insert(stem + ".fluidsynth");
+  return stem;
+}
 
 // Renders one file as the conversion worker does.
 FileResult RenderOurs(const bench::Options& options, DWORD port, const std::string& midiFile,
@@ -180,8 +194,9 @@ int main(int argc, char** argv) {
   const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
   double ourMusic = 0, ourWall = 0, peerWall = 0;
   bool anyFailed = false;
+  std::set<std::string> taken;
   for (const std::string& file : options.files) {
-    const std::string name = fs::path(file).stem().string();
+    const std::string name = DistinctStem(fs::path(file).stem().string(), options.compare, taken);
     const std::string outFile = (fs::path(options.outDir) / (name + extension)).string();
     FileResult ours = RenderOurs(options, *port, file, outFile);
     if (ours.error.empty() && options.compare) {
