@@ -52,7 +52,11 @@ void CDebugLog::Print(const char* format, ...) {
 
   std::va_list args;
   va_start(args, format);
-  const std::size_t length = spaces + platform::FormatTextV(m_szText + spaces, format, args);
+  // The texts filled in come from anywhere (settings, paths, port and file names):
+  // their control characters are escaped, so they can neither start a line of their
+  // own nor steer a terminal. The format itself is the program's.
+  const std::size_t length =
+      spaces + platform::FormatTextV(m_szText + spaces, format, args, platform::ArgumentText::kControlsEscaped);
   va_end(args);
 
   if (!m_bToFile) {

@@ -14,7 +14,8 @@ class CDebugLog {
   // From now on lines go to the file at path, which is created (or emptied) now.
   void CreateLogFile(const char* path);
   // Formats one line (see platform/core/format.h) after 4 spaces per indentation
-  // level and appends it: CR LF before every line but the file's first.
+  // level and appends it: CR LF before every line but the file's first. Control
+  // characters in the %s and %c arguments are written escaped (\r, \n, \x1b, ...).
   void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void IndentUp();
   // Lowers the level by one; it never goes below 0.

@@ -7,6 +7,7 @@
 
 #include "base/debug_log.h"
 #include "base/process_state.h"
+#include "platform/core/error_text.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -26,8 +27,16 @@ std::string OutputDir() {
   return g_szOutputDir != nullptr ? g_szOutputDir : "";
 }
 
+// Logs what the registry had to say about its file (one it could not use and set
+// aside, a link whose target it could not write), if anything.
+void LogRegistryNote() {
+  const std::string note = platform::TakeErrorText();
+  if (!note.empty()) g_DebugLog.Print("%s", note.c_str());
+}
+
 // Opens (creating when absent) the settings key; null when that fails, which is logged.
 HKEY OpenSettingsKey(REGSAM access) {
+  platform::TakeErrorText();  // only what these calls leave is logged
   HKEY key = nullptr;
   const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, "REG_SZ",
                                       REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
@@ -36,6 +45,7 @@ HKEY OpenSettingsKey(REGSAM access) {
     key = nullptr;
     g_DebugLog.Print("Can't open the registry key, error %d", static_cast<int>(result));
   }
+  LogRegistryNote();
   return key;
 }
 
@@ -111,6 +121,7 @@ void SaveRegistry() {
       g_DebugLog.Print("WAV path not saved");
     g_DebugLog.Print("WAV path: %s", output.c_str());
   }
+  LogRegistryNote();
 
   g_DebugLog.IndentDown();
   RegCloseKey(key);

@@ -33,6 +33,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg(argv[i]);
+    if (arg == "--") {  // what follows are files, also those whose names start with '-'
+      options.files.insert(options.files.end(), argv + i + 1, argv + argc);
+      break;
+    }
     const auto value = [&](std::string_view name) -> std::optional<std::string_view> {
       if (i + 1 >= argc) {
         error = std::string(name) + " needs a value";
@@ -104,12 +108,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
 std::string HelpText() {
   std::string text =
       "usage: halvane-bench [--soundfont FILE] [--tempo 0-100] [--format wav|mp3] [--rate HZ]\n"
-      "                     [--out DIR] [--compare] [--window] FILE.mid...\n"
+      "                     [--out DIR] [--compare] [--window] [--] FILE.mid...\n"
       "\n"
       "Renders each MIDI file the way a conversion does (configure the synthesiser on the\n"
       "SoundFont's port at the tempo position, load, attach the capture effect, play, poll\n"
       "every 100 ms for the end of the music, stop, save as WAV, and for mp3 encode at --rate)\n"
-      "into DIR/NAME.wav or DIR/NAME.mp3, and prints one line per file:\n"
+      "into DIR/NAME.wav or DIR/NAME.mp3 (NAME(1), NAME(2), ... for a name an earlier FILE\n"
+      "of the run has taken), and prints one line per file:\n"
       "  FILE<TAB>music seconds<TAB>wall seconds<TAB>ok     (or error: WHAT)\n"
       "then 'speed: X.XXx real time' over all files. Music seconds are the length of the\n"
       "rendered recording: the music at the chosen tempo with its release and the 700 ms tail.\n"
@@ -130,6 +135,7 @@ std::string HelpText() {
       "                    and the speed is all music over the whole batch. Outputs that a\n"
       "                    batch would not overwrite (DIR/NAME.wav, .mp3) are removed first.\n"
       "                    MP3 rates: 11025, 22050, 44100, 48000\n"
+      "  --                every argument after it is a FILE, also one that starts with '-'\n"
       "\n"
       "Both sides synthesise with the same settings:\n";
   text += "  " + SynthesisSettingsText() + "\n";

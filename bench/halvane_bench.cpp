@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -79,6 +80,19 @@ struct FileResult {
   double wallSeconds = 0;
   std::string error;  // empty: rendered and written
 };
+
+// The name the outputs of an input called name are written under: name itself, or
+// name(1), name(2), ... when an earlier input of this run writes there already (its
+// own output or, with --compare, its NAME.fluidsynth output), as the conversion
+// worker numbers its outputs.
+std::string DistinctStem(const std::string& name, bool compare, std::set<std::string>& taken) {
+  std::string stem = name;
+  for (int n = 1; taken.count(stem) != 0 || (compare && taken.count(stem + ".fluidsynth") != 0); ++n)
+    stem = name + "(" + std::to_string(n) + ")";
+  taken.insert(stem);
+  if (compare) taken.insert(stem + ".fluidsynth");
+  return stem;
+}
 
 // Renders one file as the conversion worker does.
 FileResult RenderOurs(const bench::Options& options, DWORD port, const std::string& midiFile,
@@ -295,9 +309,9 @@ int main(int argc, char** argv) {
   const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
   double ourMusic = 0, ourWall = 0, peerWall = 0;
   bool anyFailed = false;
+  std::set<std::string> taken;
   // Renders the peer's output for a file we converted; false (with the error) when it fails.
-  const auto renderPeer = [&](const std::string& file, FileResult& ours) {
-    const std::string name = fs::path(file).stem().string();
+  const auto renderPeer = [&](const std::string& file, const std::string& name, FileResult& ours) {
     const std::string peerFile = (fs::path(options.outDir) / (name + ".fluidsynth" + extension)).string();
     std::string peerError;
     const Clock::time_point start = Clock::now();
@@ -322,15 +336,16 @@ int main(int argc, char** argv) {
     std::vector<FileResult> results;
     ourWall = ConvertThroughWindow(options, *port, extension, results);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-      if (results[i].error.empty() && options.compare) renderPeer(options.files[i], results[i]);
+      const std::string name = DistinctStem(fs::path(options.files[i]).stem().string(), options.compare, taken);
+      if (results[i].error.empty() && options.compare) renderPeer(options.files[i], name, results[i]);
       report(options.files[i], results[i]);
     }
   } else {
     for (const std::string& file : options.files) {
-      const std::string name = fs::path(file).stem().string();
+      const std::string name = DistinctStem(fs::path(file).stem().string(), options.compare, taken);
       const std::string outFile = (fs::path(options.outDir) / (name + extension)).string();
       FileResult ours = RenderOurs(options, *port, file, outFile);
-      if (ours.error.empty() && options.compare) renderPeer(file, ours);
+      if (ours.error.empty() && options.compare) renderPeer(file, name, ours);
       report(file, ours);
     }
   }

@@ -9,6 +9,7 @@
 #include "ovdmofilter/captured_audio.h"
 #include "platform/com/com.h"
 #include "platform/core/code_page.h"
+#include "platform/core/error_text.h"
 #include "platform/core/kernel.h"
 #include "platform/dmo/dmo.h"
 
@@ -82,10 +83,11 @@ HRESULT FindFilter() {
   state.FilterDesc.dwFlags = DSFX_LOCSOFTWARE;
   state.FilterDesc.guidDSFXClass = clsid;
 
+  platform::TakeErrorText();  // only what this call leaves is its reason
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IMediaObject,
                         state.pFilterObject.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("CoCreateInstance(DMO)", hr, "CoCreateInstance (DMO) - FAILED");
+    LogFailure("CoCreateInstance(DMO)", hr, "CoCreateInstance (DMO) - FAILED", platform::TakeErrorText());
     return hr;
   }
 

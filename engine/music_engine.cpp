@@ -11,6 +11,7 @@
 #include "ovdmofilter/captured_audio.h"
 #include "platform/com/com.h"
 #include "platform/core/code_page.h"
+#include "platform/core/error_text.h"
 #include "platform/dmusic/engine_classes.h"
 
 namespace {
@@ -166,11 +167,12 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
 
   // The performance uses our DirectMusic object rather than making another.
   IDirectMusic8* directMusic = state.pDirectMusic.Get();
+  platform::TakeErrorText();  // only what this call leaves is its reason (a SoundFont that cannot be loaded)
   hr = state.pPerformance ? state.pPerformance->InitAudio(&directMusic, nullptr, nullptr, DMUS_APATH_DYNAMIC_STEREO,
                                                            kPerformanceChannels, DMUS_AUDIOF_ALL, &params)
                           : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pPerformance->InitAudio", hr);
+    LogFailure("pPerformance->InitAudio", hr, FailureEcho::kEcho, platform::TakeErrorText());
     return E_FAIL;
   }
 

@@ -3,8 +3,11 @@
 //   halvane-regsvr [/s] [/u] LIBRARY
 //
 // /s: silent (no messages); /u: unregister. A LIBRARY without a folder is looked up
-// in the program folder, where "NAME.dll" stands for NAME.so (or libNAME.so). The
-// library is loaded and its DllRegisterServer (or DllUnregisterServer) is called.
+// in the program folder, where "NAME.dll" stands for NAME.so (or libNAME.so); one
+// with a folder is taken from the current folder. The library is loaded, under the
+// rules every in-process server is loaded by (a regular file, the user's or root's,
+// writable by nobody else), and its DllRegisterServer (or DllUnregisterServer) is
+// called.
 //
 // Exit codes: 0 done, 1 bad arguments, 3 the library cannot be loaded, 4 it lacks the
 // entry point, 5 the entry point failed.
@@ -16,6 +19,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/com/inproc_server.h"
 #include "platform/core/kernel.h"
 #include "platform/core/wintypes.h"
 
@@ -48,9 +52,13 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
-// The file to load for the name given on the command line.
+// The file to load for the name given on the command line, as an absolute path.
 std::filesystem::path ResolveLibrary(const std::string& name) {
-  if (name.find('/') != std::string::npos) return name;
+  if (name.find('/') != std::string::npos) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, error);
+    return error ? std::filesystem::path(name) : absolute;
+  }
   const std::filesystem::path folder = std::filesystem::path(platform::ProgramPath()).parent_path();
   if (Exists(folder / name)) return folder / name;
   if (EndsWithIgnoringCase(name, ".dll")) {
@@ -88,6 +96,10 @@ int main(int argc, char** argv) {
   }
 
   const std::filesystem::path path = ResolveLibrary(library);
+  if (const std::string problem = platform::ServerLibraryProblem(path.string()); !problem.empty()) {
+    if (!silent) std::fprintf(stderr, "The module \"%s\" failed to load: %s\n", path.c_str(), problem.c_str());
+    return kExitLoad;
+  }
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     if (!silent) std::fprintf(stderr, "The module \"%s\" failed to load: %s\n", library.c_str(), ::dlerror());

@@ -3,14 +3,23 @@
 // of the shared library that serves them. The library is loaded on first use and
 // stays loaded for the life of the process; objects come from the class factory
 // that its DllGetClassObject hands out.
+//
+// Loading a library runs its code in this process, so a path from the registry is
+// followed only when nobody else could have put it there or swapped the file behind
+// it (see ServerLibraryProblem and platform::RegistryTrustProblem).
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 #include "platform/com/com.h"
 #include "platform/com/inproc_server.h"
+#include "platform/core/error_text.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -49,18 +58,40 @@ std::string LookUpServerPath(REFCLSID clsid) {
   return path;
 }
 
+// Loads the library once its path and the registry that named it pass the checks; a
+// refusal or a failure leaves the path and the reason for the log.
 void* LoadServer(const std::string& path) {
   std::lock_guard lock(LibraryMutex());
   auto& libraries = Libraries();
   if (auto found = libraries.find(path); found != libraries.end()) return found->second;
+  const auto refuse = [&](const std::string& reason) -> void* {
+    platform::SetErrorText("In-process server " + path + " not loaded: " + reason);
+    return nullptr;
+  };
+  if (const std::string problem = platform::RegistryTrustProblem(); !problem.empty()) return refuse(problem);
+  if (const std::string problem = platform::ServerLibraryProblem(path); !problem.empty()) return refuse(problem);
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle != nullptr) libraries.emplace(path, handle);
+  if (handle == nullptr) {
+    const char* reason = ::dlerror();
+    return refuse(reason != nullptr ? reason : "the loader gave no reason");
+  }
+  libraries.emplace(path, handle);
   return handle;
 }
 
 }  // namespace
 
 namespace platform {
+
+std::string ServerLibraryProblem(const std::string& path) {
+  if (path.empty() || path.front() != '/') return "not an absolute path";
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::error_code(errno, std::generic_category()).message();
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (info.st_uid != ::geteuid() && info.st_uid != 0) return "owned by another user";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by group or others";
+  return {};
+}
 
 HRESULT CreateFromInprocServer(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -70,7 +101,10 @@ HRESULT CreateFromInprocServer(REFCLSID clsid, IUnknown* outer, REFIID riid, voi
   void* library = LoadServer(path);
   if (library == nullptr) return CO_E_DLLNOTFOUND;
   auto entry = reinterpret_cast<GetClassObjectEntry>(::dlsym(library, "DllGetClassObject"));
-  if (entry == nullptr) return CO_E_ERRORINDLL;
+  if (entry == nullptr) {
+    SetErrorText("In-process server " + path + " has no DllGetClassObject");
+    return CO_E_ERRORINDLL;
+  }
   ComPtr<IClassFactory> factory;
   const HRESULT hr = entry(clsid, IID_IClassFactory, factory.PutVoid());
   if (FAILED(hr)) return hr;

@@ -3,6 +3,8 @@
 // default value. CoCreateInstance finds such a class when it is not built in.
 #pragma once
 
+#include <string>
+
 #include "platform/com/guid.h"
 #include "platform/core/wintypes.h"
 
@@ -16,5 +18,12 @@ namespace platform {
 LONG RegisterInprocServer(REFCLSID clsid, const char* libraryPath, const char* threadingModel);
 // Removes the class's key with everything below it; ERROR_FILE_NOT_FOUND when absent.
 LONG UnregisterInprocServer(REFCLSID clsid);
+
+// Why the library at path may not be loaded as an in-process server, or empty when
+// it may: it must be named by an absolute path and be a regular file (so loading it
+// can neither search the current folder nor block on a FIFO) that is the user's or
+// root's and writable by nobody else. CoCreateInstance refuses other libraries with
+// CO_E_DLLNOTFOUND and leaves the path and the reason (platform/core/error_text.h).
+std::string ServerLibraryProblem(const std::string& path);
 
 }  // namespace platform

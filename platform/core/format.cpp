@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace platform {
 namespace {
@@ -18,6 +19,44 @@ struct Sink {
     for (int i = 0; i < count; ++i) Put(c);
   }
 };
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+// A C1 control character in UTF-8: C2 80 to C2 9F.
+bool IsUtf8C1(const char* text, std::size_t i, std::size_t length) {
+  return i + 1 < length && static_cast<unsigned char>(text[i]) == 0xC2 &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+void PutEscapedByte(std::string& out, unsigned char c) {
+  static const char kHex[] = "0123456789abcdef";
+  switch (c) {
+    case '\r': out.append("\\r"); break;
+    case '\n': out.append("\\n"); break;
+    case '\t': out.append("\\t"); break;
+    default:
+      out.append("\\x");
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+  }
+}
+
+// The argument's text with its control characters escaped.
+std::string EscapeControls(const char* text, std::size_t length) {
+  std::string out;
+  for (std::size_t i = 0; i < length && out.size() < kFormatLimit; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (IsControl(c)) {
+      PutEscapedByte(out, c);
+    } else if (IsUtf8C1(text, i, length)) {
+      PutEscapedByte(out, c);
+      PutEscapedByte(out, static_cast<unsigned char>(text[++i]));
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
 
 void PutField(Sink& sink, const char* text, std::size_t textLength, int width, bool leftAlign, char pad) {
   const int padding = width > static_cast<int>(textLength) ? width - static_cast<int>(textLength) : 0;
@@ -46,9 +85,20 @@ std::size_t Unsigned(char* digits, std::uint32_t value, unsigned base, bool uppe
   return n;
 }
 
+// Writes an argument's text as a field, escaped when asked to.
+void PutText(Sink& sink, const char* text, std::size_t textLength, int width, bool leftAlign,
+             ArgumentText arguments) {
+  if (arguments == ArgumentText::kAsGiven) {
+    PutField(sink, text, textLength, width, leftAlign, ' ');
+    return;
+  }
+  const std::string escaped = EscapeControls(text, textLength);
+  PutField(sink, escaped.data(), escaped.size(), width, leftAlign, ' ');
+}
+
 }  // namespace
 
-std::size_t FormatTextV(char* out, const char* format, std::va_list args) {
+std::size_t FormatTextV(char* out, const char* format, std::va_list args, ArgumentText arguments) {
   Sink sink{out};
   for (const char* p = format; *p != '\0'; ++p) {
     if (*p != '%') {
@@ -79,7 +129,7 @@ std::size_t FormatTextV(char* out, const char* format, std::va_list args) {
         break;
       case 'c': {
         char c = static_cast<char>(va_arg(args, int));
-        PutField(sink, &c, 1, width, leftAlign, ' ');
+        PutText(sink, &c, 1, width, leftAlign, arguments);
         break;
       }
       case 's': {
@@ -87,7 +137,7 @@ std::size_t FormatTextV(char* out, const char* format, std::va_list args) {
         if (text == nullptr) text = "(null)";
         std::size_t n = std::strlen(text);
         if (precision >= 0 && static_cast<std::size_t>(precision) < n) n = static_cast<std::size_t>(precision);
-        PutField(sink, text, n, width, leftAlign, ' ');
+        PutText(sink, text, n, width, leftAlign, arguments);
         break;
       }
       case 'd':

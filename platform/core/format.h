@@ -12,9 +12,19 @@ namespace platform {
 
 constexpr std::size_t kFormatLimit = 1024;
 
+// How the text of %s and %c arguments is written.
+enum class ArgumentText {
+  kAsGiven,
+  // Control characters (C0, DEL, and C1 in its UTF-8 form) become \r \n \t or \xHH,
+  // so text from outside cannot start a line or steer a terminal; the rest, UTF-8
+  // included, is written as it is.
+  kControlsEscaped,
+};
+
 // Formats into out (room for at least kFormatLimit + 1 bytes); returns the length
 // written, without the terminating NUL.
-std::size_t FormatTextV(char* out, const char* format, std::va_list args);
+std::size_t FormatTextV(char* out, const char* format, std::va_list args,
+                        ArgumentText arguments = ArgumentText::kAsGiven);
 std::size_t FormatTextTo(char* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 std::string FormatTextV(const char* format, std::va_list args);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/core/error_text.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/fluid_log.h"
 
@@ -37,12 +38,16 @@ _fluid_hashtable_t* NewSettings(int polyphony = Synthesizer::kPolyphony) {
   return settings;
 }
 
-bool LooksLikeInstrumentFile(const std::string& path) {
+// Why the file is no SoundFont (RIFF sfbk) or DLS collection (RIFF DLS), or empty
+// when it looks like one.
+std::string NotAnInstrumentFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) return "the file cannot be opened";
   char header[12] = {};
-  if (!in.read(header, sizeof(header))) return false;
-  if (std::memcmp(header, "RIFF", 4) != 0) return false;
-  return std::memcmp(header + 8, "sfbk", 4) == 0 || std::memcmp(header + 8, "DLS ", 4) == 0;
+  if (!in.read(header, sizeof(header)) || std::memcmp(header, "RIFF", 4) != 0 ||
+      (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
+    return "not a SoundFont or DLS file";
+  return {};
 }
 
 }  // namespace
@@ -56,20 +61,26 @@ class Synthesizer::Bank {
     if (settings_ != nullptr) delete_fluid_settings(settings_);
   }
 
-  static HRESULT Load(const std::string& path, std::shared_ptr<Bank>& out) {
+  // A SoundFont that cannot be loaded fails with the reason in reason.
+  static HRESULT Load(const std::string& path, std::shared_ptr<Bank>& out, std::string& reason) {
     // Only what looks like a SoundFont (RIFF sfbk) or a DLS collection (RIFF
     // DLS) goes to FluidSynth: its DLS reader reports other files on standard
     // error.
-    if (!LooksLikeInstrumentFile(path)) return DMUS_E_CANNOT_OPEN_PORT;
+    reason = NotAnInstrumentFile(path);
+    if (!reason.empty()) return DMUS_E_CANNOT_OPEN_PORT;
     auto bank = std::make_shared<Bank>();
     bank->settings_ = NewSettings();
     if (bank->settings_ == nullptr) return E_OUTOFMEMORY;
     bank->synth_ = new_fluid_synth(bank->settings_);
     if (bank->synth_ == nullptr) return E_OUTOFMEMORY;
+    TakeFluidSynthError();
     const int id = fluid_synth_sfload(bank->synth_, path.c_str(), 0);
-    if (id == FLUID_FAILED) return DMUS_E_CANNOT_OPEN_PORT;
-    bank->sfont_ = fluid_synth_get_sfont_by_id(bank->synth_, id);
-    if (bank->sfont_ == nullptr) return DMUS_E_CANNOT_OPEN_PORT;
+    bank->sfont_ = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(bank->synth_, id);
+    if (bank->sfont_ == nullptr) {
+      reason = TakeFluidSynthError();
+      if (reason.empty()) reason = "FluidSynth cannot load it";
+      return DMUS_E_CANNOT_OPEN_PORT;
+    }
     out = std::move(bank);
     return S_OK;
   }
@@ -83,6 +94,7 @@ class Synthesizer::Bank {
     std::lock_guard guard(lock);
     out.assign(static_cast<std::size_t>(copies), nullptr);
     std::vector<HRESULT> results(out.size(), S_OK);
+    std::vector<std::string> reasons(out.size());
     std::vector<std::thread> loaders;
     for (int copy = 0; copy < copies; ++copy) {
       auto it = loaded.find({path, copy});
@@ -90,7 +102,7 @@ class Synthesizer::Bank {
         out[copy] = it->second;
         continue;
       }
-      auto load = [&, copy] { results[copy] = Load(path, out[copy]); };
+      auto load = [&, copy] { results[copy] = Load(path, out[copy], reasons[copy]); };
       if (copy == 0)
         load();
       else
@@ -98,7 +110,10 @@ class Synthesizer::Bank {
     }
     for (std::thread& loader : loaders) loader.join();
     for (int copy = 0; copy < copies; ++copy) {
-      if (FAILED(results[copy])) return results[copy];
+      if (FAILED(results[copy])) {
+        if (!reasons[copy].empty()) SetErrorText("SoundFont " + path + " cannot be loaded: " + reasons[copy]);
+        return results[copy];
+      }
       loaded.emplace(std::make_pair(path, copy), out[copy]);
     }
     return S_OK;

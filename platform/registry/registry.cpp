@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -15,8 +17,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "platform/core/error_text.h"
 #include "platform/registry/registry_text.h"
 
 namespace {
@@ -158,22 +162,56 @@ LONG ErrorFromErrno(int error) {
   }
 }
 
-// Reads the store as it is on disk now. An absent file is an empty store.
-LONG ReadStore(Store& store) {
-  store = Store();
-  FileHandle file(::open(platform::RegistryFilePath().c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) return errno == ENOENT ? ERROR_SUCCESS : ErrorFromErrno(errno);
+std::string ErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+using platform::registry_detail::kMaxStoreSize;
+
+// Reads the store as it is on disk now. An absent file is an empty store. A file that
+// is there but cannot be used (not a regular file, larger than kMaxStoreSize,
+// unreadable) is an empty store too, with the reason in *problem: the program goes on
+// with its defaults. Only the file itself is opened, and only once it is known to be
+// a regular file, so a FIFO or a device in its place neither blocks nor feeds it.
+LONG ReadStore(Store& store, std::string* problem = nullptr) {
+  const std::string path = platform::RegistryFilePath();
+  std::string unusable;
   std::string text;
-  char chunk[16384];
-  for (;;) {
-    const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ELOOP) {
+      unusable = "it is a loop of links";
+    } else if (errno != ENOENT) {
       return ErrorFromErrno(errno);
     }
-    if (n == 0) break;
-    text.append(chunk, static_cast<std::size_t>(n));
+  } else if (!S_ISREG(info.st_mode)) {
+    unusable = "it is not a regular file";
+  } else if (static_cast<std::uintmax_t>(info.st_size) > kMaxStoreSize) {
+    unusable = "it is larger than 4 MiB";
+  } else {
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0) {
+      unusable = ErrorText(errno);
+    } else if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      unusable = "it is not a regular file";
+    } else {
+      // At most one byte more than may be there, to see a file that grew.
+      char chunk[16384];
+      while (unusable.empty()) {
+        const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
+        if (n < 0) {
+          if (errno != EINTR) unusable = ErrorText(errno);
+          continue;
+        }
+        if (n == 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > kMaxStoreSize) unusable = "it is larger than 4 MiB";
+      }
+    }
   }
+  if (!unusable.empty()) {
+    platform::SetErrorText("Registry file " + path + " not used: " + unusable);
+    text.clear();
+  }
+  if (problem != nullptr) *problem = unusable;
   store = platform::registry_detail::ParseStore(text);
   return ERROR_SUCCESS;
 }
@@ -191,22 +229,56 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-// Replaces the file with store's text: a new file beside it, flushed, then renamed over.
+// The file that path finally names, following links (an absent file is made where
+// the last link points); nothing, with error set, when the links go round or break.
+std::optional<std::string> FollowLinks(const std::string& path, int& error) {
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+      error = n < 0 ? errno : ENAMETOOLONG;
+      return std::nullopt;
+    }
+    target.resize(static_cast<std::size_t>(n));
+    if (target.empty() || target.front() != '/') target = current.substr(0, current.rfind('/') + 1) + target;
+    current = std::move(target);
+  }
+  error = ELOOP;
+  return std::nullopt;
+}
+
+// Replaces the file with store's text: a new file beside it, flushed, then renamed
+// over. A registry file that is a link keeps being one: the new text replaces the
+// link's target; when that cannot be done the call fails and the link stays.
 LONG WriteStore(const Store& store) {
   const std::string path = platform::RegistryFilePath();
-  std::string temp = path + ".XXXXXX";
-  FileHandle file(::mkostemp(temp.data(), O_CLOEXEC));
-  if (file.Get() < 0) return ErrorFromErrno(errno);
   const std::string text = platform::registry_detail::FormatStore(store);
+  if (text.size() > kMaxStoreSize) return ERROR_OUTOFMEMORY;  // it could not be read back
+  int error = 0;
+  const std::optional<std::string> target = FollowLinks(path, error);
+  const auto fail = [&](int code) {
+    if (target != path)
+      platform::SetErrorText("Registry file " + path + " is a link whose target " + target.value_or("") +
+                             " cannot be written (" + ErrorText(code) + "); the link is left as it is");
+    return ErrorFromErrno(code);
+  };
+  if (!target) return fail(error);
+  std::string temp = *target + ".XXXXXX";
+  FileHandle file(::mkostemp(temp.data(), O_CLOEXEC));
+  if (file.Get() < 0) return fail(errno);
   if (::fchmod(file.Get(), 0600) != 0 || !WriteAll(file.Get(), text) || ::fsync(file.Get()) != 0) {
-    const int error = errno;
+    error = errno;
     ::unlink(temp.c_str());
-    return ErrorFromErrno(error);
+    return fail(error);
   }
-  if (::close(file.Release()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
+  if (::close(file.Release()) != 0 || ::rename(temp.c_str(), target->c_str()) != 0) {
+    error = errno;
     ::unlink(temp.c_str());
-    return ErrorFromErrno(error);
+    return fail(error);
   }
   return ERROR_SUCCESS;
 }
@@ -231,10 +303,24 @@ LONG ChangeStore(Change change) {
     if (errno != EINTR) return ErrorFromErrno(errno);
   }
   Store store;
-  if (const LONG read = ReadStore(store); read != ERROR_SUCCESS) return read;
+  std::string problem;
+  if (const LONG read = ReadStore(store, &problem); read != ERROR_SUCCESS) return read;
   bool changed = false;
   const LONG result = change(store, changed);
   if (result != ERROR_SUCCESS || !changed) return result;
+  if (!problem.empty()) {
+    // The file that could not be used is kept aside, whatever it is, before a fresh
+    // one takes its place.
+    const std::string path = platform::RegistryFilePath();
+    const std::string aside = path + ".bad";
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+      const int error = errno;
+      platform::SetErrorText("Registry file " + path + " not used (" + problem + ") and not set aside: " +
+                             ErrorText(error));
+      return ErrorFromErrno(error);
+    }
+    platform::SetErrorText("Registry file " + path + " not used (" + problem + "); kept as " + aside);
+  }
   return WriteStore(store);  // the lock goes with lockFile
 }
 
@@ -247,12 +333,6 @@ Key* FindKey(Store& store, std::string_view path) {
 // A root always exists; other keys exist when the store holds them.
 bool KeyExists(Store& store, std::string_view path) { return IsRootPath(path) || FindKey(store, path) != nullptr; }
 
-Value* FindValue(Key& key, std::string_view name) {
-  for (Value& value : key.values)
-    if (SamePath(value.name, name)) return &value;
-  return nullptr;
-}
-
 // The key at path, made (with its missing parents) when absent. Roots are made on
 // demand too, so that values can sit on them.
 Key& MakeKey(Store& store, const std::string& path, const char* className, bool& created) {
@@ -262,7 +342,7 @@ Key& MakeKey(Store& store, const std::string& path, const char* className, bool&
     MakeKey(store, std::string(ParentPath(path)), className, parentCreated);
   }
   created = true;
-  store.keys.push_back(Key{path, className != nullptr ? className : "", {}});
+  store.keys.push_back(Key{path, className != nullptr ? className : "", "", {}});
   return store.keys.back();
 }
 
@@ -305,6 +385,24 @@ std::string StoredData(DWORD type, const BYTE* data, DWORD size) {
 namespace platform {
 
 std::string RegistryFilePath() { return StoreFolder() + "/registry.ini"; }
+
+std::string RegistryTrustProblem() {
+  const uid_t user = ::geteuid();
+  const std::string folder = StoreFolder();
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    const int error = errno;
+    return error == ENOENT ? std::string() : "the settings folder " + folder + " cannot be checked: " + ErrorText(error);
+  }
+  if (!S_ISDIR(info.st_mode)) return "the settings folder " + folder + " is not a folder";
+  if (info.st_uid != user) return "the settings folder " + folder + " belongs to another user";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "the settings folder " + folder + " can be written by others";
+  const std::string file = RegistryFilePath();
+  if (::stat(file.c_str(), &info) != 0) return {};
+  if (info.st_uid != user && info.st_uid != 0) return "the settings file " + file + " belongs to another user";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "the settings file " + file + " can be written by others";
+  return {};
+}
 
 }  // namespace platform
 
@@ -363,7 +461,7 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* /*reserved*/, DWORD* ty
   if (const LONG read = ReadStore(store); read != ERROR_SUCCESS) return read;
   Key* stored = FindKey(store, open.path);
   if (stored == nullptr) return IsRootPath(open.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-  const Value* value = FindValue(*stored, ValueName(name));
+  const Value* value = stored->FindValue(ValueName(name));
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
 
   if (type != nullptr) *type = value->type;
@@ -381,19 +479,14 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* /*reserved*/, DWORD* ty
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, const BYTE* data, DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if (size > kMaxStoreSize) return ERROR_INVALID_PARAMETER;  // no file could hold it
   OpenKey open;
   if (const LONG opened = OpenHandle(key, KEY_SET_VALUE, open); opened != ERROR_SUCCESS) return opened;
   Value value{ValueName(name), type, StoredData(type, data, size)};
   return ChangeStore([&](Store& store, bool& changed) {
     bool created = false;
     if (!KeyExists(store, open.path)) return ERROR_KEY_DELETED;
-    Key& target = MakeKey(store, open.path, "", created);  // a root's section appears on its first value
-    if (Value* existing = FindValue(target, value.name)) {
-      existing->type = value.type;
-      existing->data = std::move(value.data);
-    } else {
-      target.values.push_back(std::move(value));
-    }
+    MakeKey(store, open.path, "", created).SetValue(std::move(value));  // a root's section appears on its first value
     changed = true;
     return ERROR_SUCCESS;
   });
@@ -406,10 +499,7 @@ LONG RegDeleteValueA(HKEY key, const char* name) {
   return ChangeStore([&](Store& store, bool& changed) {
     Key* target = FindKey(store, open.path);
     if (target == nullptr) return IsRootPath(open.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-    const auto found = std::find_if(target->values.begin(), target->values.end(),
-                                    [&](const Value& value) { return SamePath(value.name, valueName); });
-    if (found == target->values.end()) return ERROR_FILE_NOT_FOUND;
-    target->values.erase(found);
+    if (!target->EraseValue(valueName)) return ERROR_FILE_NOT_FOUND;
     changed = true;
     return ERROR_SUCCESS;
   });
@@ -444,10 +534,7 @@ LONG RegDeleteTreeA(HKEY key, const char* subKey) {
   return ChangeStore([&](Store& store, bool& changed) {
     Key* target = FindKey(store, path);
     if (target == nullptr && !IsRootPath(path)) return ERROR_FILE_NOT_FOUND;
-    if (target != nullptr && keepKey) {
-      changed = changed || !target->values.empty();
-      target->values.clear();
-    }
+    if (target != nullptr && keepKey) changed = target->ClearValues() || changed;
     const auto end = std::remove_if(store.keys.begin(), store.keys.end(), [&](const Key& k) {
       return IsBelow(path, k.path) || (!keepKey && SamePath(k.path, path));
     });

@@ -4,7 +4,15 @@
 // Every call re-reads the file, so values written by another process are seen at once.
 // Every change is a read-modify-write under an exclusive lock on a companion lock file,
 // and the new contents replace the old file in one rename, so a reader never sees a
-// partial file and two processes never lose each other's changes.
+// partial file and two processes never lose each other's changes. What the program
+// does not understand in the file (comments, unreadable lines) is written back as it
+// was; a registry file that is a link stays one, its target getting the new contents.
+//
+// Only a regular file of at most 4 MiB is read. Anything else in its place (a FIFO, a
+// device, a huge file, a file that cannot be read) counts as an empty registry, so the
+// program starts on its defaults; the first change then keeps that file as
+// "registry.ini.bad" and starts a fresh one. What happened is left for the log through
+// platform::SetErrorText.
 //
 // The functions keep the Windows names, arguments and results: key paths and value
 // names are case-insensitive, "\" separates the parts of a key path, and handles
@@ -82,4 +90,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
 namespace platform {
 // The file that holds the registry for the current environment.
 std::string RegistryFilePath();
+// Why the registry may not name code to load into this process, or empty when it may:
+// its folder must be the user's own and writable by nobody else, and its file (if
+// any) the user's or root's and writable by nobody else.
+std::string RegistryTrustProblem();
 }  // namespace platform

@@ -1,9 +1,11 @@
 #include "platform/registry/registry_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 namespace platform::registry_detail {
 namespace {
@@ -12,6 +14,8 @@ constexpr DWORD kText = 1;       // REG_SZ
 constexpr DWORD kExpandText = 2;  // REG_EXPAND_SZ
 constexpr DWORD kBinary = 3;     // REG_BINARY
 constexpr DWORD kDword = 4;      // REG_DWORD
+
+constexpr const char* kHeading = "; Halvane registry: one [section] per key, one line per value.";
 
 void AppendQuoted(std::string& out, std::string_view text) {
   out.push_back('"');
@@ -135,8 +139,9 @@ std::optional<std::string> ReadHex(std::string_view text) {
   return bytes;
 }
 
-// Reads the part after '=' of a value line.
-bool ReadData(std::string_view rest, Value& value) {
+// Reads the part after '=' of a value line. A text value's declared size is taken
+// from budget, which it must fit, and must leave room for the text and its NUL.
+bool ReadData(std::string_view rest, Value& value, std::size_t& budget) {
   if (rest.starts_with("dword:")) {
     const auto number = ReadNumber(rest.substr(6), 16);
     if (!number || *number > 0xffffffffu) return false;
@@ -159,6 +164,8 @@ bool ReadData(std::string_view rest, Value& value) {
     rest.remove_prefix(1);
     const auto text = ReadQuoted(rest);
     if (!text || text->find('\0') != std::string::npos) return false;
+    if (size && (*size > budget || *size < text->size() + 1)) return false;
+    if (size) budget -= static_cast<std::size_t>(*size);
     value.type = kText;
     value.data = *text;
     value.data.resize(std::max<std::size_t>(size.value_or(0), text->size() + 1), '\0');
@@ -184,6 +191,16 @@ bool ReadData(std::string_view rest, Value& value) {
   return false;
 }
 
+std::string Lowered(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) c = LowerAscii(c);
+  return lowered;
+}
+
+bool IsBlank(std::string_view text) { return text.empty() || text == "\r"; }
+
+}  // namespace
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -191,79 +208,165 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace
+Value* Key::FindValue(std::string_view name) {
+  for (Line& line : lines)
+    if (line.value && SameName(line.value->name, name)) return &*line.value;
+  return nullptr;
+}
 
-Store ParseStore(const std::string& text) {
+void Key::SetValue(Value value) {
+  for (Line& line : lines) {
+    if (line.value && SameName(line.value->name, value.name)) {
+      line.value->type = value.type;
+      line.value->data = std::move(value.data);
+      line.verbatim = false;
+      return;
+    }
+  }
+  // After the last value; in a section without values, before its closing blank lines.
+  std::size_t at = lines.size();
+  const auto lastValue = std::find_if(lines.rbegin(), lines.rend(), [](const Line& line) { return line.value; });
+  if (lastValue != lines.rend()) {
+    at = static_cast<std::size_t>(lines.rend() - lastValue);
+  } else {
+    while (at > 0 && IsBlank(lines[at - 1].text)) --at;
+  }
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line{"", std::move(value), false});
+}
+
+bool Key::EraseValue(std::string_view name) {
+  const auto found = std::find_if(lines.begin(), lines.end(),
+                                  [&](const Line& line) { return line.value && SameName(line.value->name, name); });
+  if (found == lines.end()) return false;
+  lines.erase(found);
+  return true;
+}
+
+bool Key::ClearValues() { return std::erase_if(lines, [](const Line& line) { return line.value.has_value(); }) != 0; }
+
+bool Key::HasValues() const {
+  return std::any_of(lines.begin(), lines.end(), [](const Line& line) { return line.value.has_value(); });
+}
+
+Store ParseStore(std::string_view text) {
   Store store;
-  Key* current = nullptr;
+  if (text.empty()) {
+    store.preamble.emplace_back(kHeading);
+    return store;
+  }
+  // Keys by their lower-cased path, and each key's values by lower-cased name (the
+  // index of the line that counts), so that reading stays linear.
+  std::unordered_map<std::string, std::size_t> keyIndex;
+  std::vector<std::unordered_map<std::string, std::size_t>> valueIndex;
+  std::size_t budget = kMaxStoreSize;
+  std::optional<std::size_t> current;
   std::string_view rest = text;
   while (!rest.empty()) {
     const std::size_t end = std::min(rest.find('\n'), rest.size());
-    std::string_view line = rest.substr(0, end);
+    const std::string_view raw = rest.substr(0, end);
     rest.remove_prefix(std::min(end + 1, rest.size()));
+    std::string_view line = raw;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    // A line kept as it stands, in its place.
+    const auto keep = [&] {
+      if (current)
+        store.keys[*current].lines.push_back(Line{std::string(raw), std::nullopt, true});
+      else
+        store.preamble.emplace_back(raw);
+    };
 
-    if (line.front() == '[' && line.back() == ']') {
-      const std::string path(line.substr(1, line.size() - 2));
-      current = nullptr;
-      for (Key& key : store.keys)
-        if (SameName(key.path, path)) current = &key;
-      if (current == nullptr) {
-        store.keys.push_back(Key{path, "", {}});
-        current = &store.keys.back();
+    if (line.empty() || line.front() == ';' || line.front() == '#') {
+      keep();
+      continue;
+    }
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+      const std::string_view path = line.substr(1, line.size() - 2);
+      const auto [found, added] = keyIndex.try_emplace(Lowered(path), store.keys.size());
+      if (added) {
+        store.keys.push_back(Key{std::string(path), "", std::string(raw), {}});
+        valueIndex.emplace_back();
+        current = found->second;
+      } else {
+        // The same key again: what follows joins it, under this line.
+        current = found->second;
+        keep();
       }
       continue;
     }
-    if (current == nullptr) continue;
-
+    if (!current) {
+      keep();
+      continue;
+    }
+    Key& key = store.keys[*current];
     if (line.starts_with("!class=")) {
-      line.remove_prefix(7);
-      if (auto className = ReadQuoted(line)) current->className = std::move(*className);
+      std::string_view quoted = line.substr(7);
+      if (auto className = ReadQuoted(quoted)) key.className = std::move(*className);
+      keep();
       continue;
     }
     Value value{"", 0, ""};
-    if (line.front() == '@') {
-      line.remove_prefix(1);
+    std::string_view after = line;
+    if (after.front() == '@') {
+      after.remove_prefix(1);
     } else {
-      auto name = ReadQuoted(line);
-      if (!name) continue;
+      auto name = ReadQuoted(after);
+      if (!name) {
+        keep();
+        continue;
+      }
       value.name = std::move(*name);
     }
-    if (!line.starts_with("=") || !ReadData(line.substr(1), value)) continue;
-    bool replaced = false;
-    for (Value& existing : current->values) {
-      if (SameName(existing.name, value.name)) {
-        existing = value;
-        replaced = true;
-      }
+    if (!after.starts_with("=") || !ReadData(after.substr(1), value, budget)) {
+      keep();
+      continue;
     }
-    if (!replaced) current->values.push_back(std::move(value));
+    const std::size_t at = key.lines.size();
+    const auto [earlier, first] = valueIndex[*current].try_emplace(Lowered(value.name), at);
+    if (!first) {
+      key.lines[earlier->second].value.reset();  // the later line counts
+      earlier->second = at;
+    }
+    key.lines.push_back(Line{std::string(raw), std::move(value), true});
   }
 
   // Parents that a hand-edited file left out still exist.
   for (std::size_t i = 0; i < store.keys.size(); ++i) {
-    const std::string path = store.keys[i].path;
+    const std::string& path = store.keys[i].path;
     const std::size_t at = path.rfind('\\');
     if (at == std::string::npos) continue;
-    const std::string parent = path.substr(0, at);
-    bool found = false;
-    for (const Key& key : store.keys) found = found || SameName(key.path, parent);
-    if (!found) store.keys.push_back(Key{parent, "", {}});
+    std::string parent = path.substr(0, at);
+    if (keyIndex.try_emplace(Lowered(parent), store.keys.size()).second)
+      store.keys.push_back(Key{std::move(parent), "", "", {}});
   }
   return store;
 }
 
 std::string FormatStore(const Store& store) {
-  std::string out = "; Halvane registry: one [section] per key, one line per value.\n";
+  std::string out;
+  for (const std::string& line : store.preamble) {
+    out.append(line);
+    out.push_back('\n');
+  }
   for (const Key& key : store.keys) {
-    out.append("\n[" + key.path + "]\n");
-    if (!key.className.empty()) {
-      out.append("!class=");
-      AppendQuoted(out, key.className);
+    if (key.header.empty()) {
+      out.append("\n[" + key.path + "]\n");
+      if (!key.className.empty()) {
+        out.append("!class=");
+        AppendQuoted(out, key.className);
+        out.push_back('\n');
+      }
+    } else {
+      out.append(key.header);
       out.push_back('\n');
     }
-    for (const Value& value : key.values) AppendValue(out, value);
+    for (const Line& line : key.lines) {
+      if (line.verbatim || !line.value) {
+        out.append(line.text);
+        out.push_back('\n');
+      } else {
+        AppendValue(out, *line.value);
+      }
+    }
   }
   return out;
 }

@@ -65,6 +65,19 @@ TEST(DebugLogTest, LongTextIsCutAt1024CharactersAfterTheIndentation) {
   EXPECT_EQ(ReadFileBytes(path), std::string(8, ' ') + std::string(1024, 'x') + "\r\n        next");
 }
 
+TEST(DebugLogTest, TextFilledInCannotForgeLines) {
+  TempDir dir;
+  const std::string path = dir.File("log.txt");
+  CDebugLog log;
+  log.CreateLogFile(path.c_str());
+  // A stored folder that tries to end the run and start another, and steer a terminal.
+  log.Print("WAV path: %s", "/tmp\r\nEnd Halvane\n\r\nStart Halvane\x1b[2J\t\x7f\xc2\x9b");
+  log.Print("%s|%c", "caf\xc3\xa9 \xe2\x99\xaa \\x", '\n');  // ordinary UTF-8 and backslashes as they are
+  EXPECT_EQ(ReadFileBytes(path),
+            "WAV path: /tmp\\r\\nEnd Halvane\\n\\r\\nStart Halvane\\x1b[2J\\t\\x7f\\xc2\\x9b\r\n"
+            "caf\xc3\xa9 \xe2\x99\xaa \\x|\\n");
+}
+
 TEST(DebugLogTest, TwoThreadsWriteOnlyWholeLines) {
   TempDir dir;
   const std::string path = dir.File("log.txt");

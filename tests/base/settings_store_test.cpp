@@ -1,10 +1,14 @@
 #include "base/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "base/debug_log.h"
@@ -192,6 +196,30 @@ TEST_F(SettingsStoreTest, KeyThatCannotBeOpenedIsReportedAndSkipped) {
             "    Can't open the registry key, error " + error + "\r\n"
             "    Settings not saved");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
+}
+
+TEST_F(SettingsStoreTest, AFifoInPlaceOfTheFileStartsOnDefaultsAndIsSetAside) {
+  const std::filesystem::path folder = m_dir.Path() / "config" / "halvane";
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / "registry.ini").string();
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  SetOutputDir("/left/over");
+  // In a child that a blocked open cannot keep: it has a few seconds.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(5);
+    LoadRegistry();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the load did not end by itself";
+  EXPECT_EQ(MaskHandles(Log()),
+            "Load Registry\r\n"
+            "    hKey: 0x#\r\n"
+            "    Registry file " + file + " not used (it is not a regular file); kept as " + file + ".bad\r\n"
+            "    Same Directory: false\r\n"
+            "    WAV path: /left/over");
 }
 
 }  // namespace

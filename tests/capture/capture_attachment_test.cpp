@@ -1,15 +1,21 @@
 // Finding the capture effect by its name and attaching it to, or removing every
 // effect from, the audio path's buffer: results, log lines and echoed texts.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/capture_attachment.h"
 #include "ovdmofilter/ovdmofilter_ids.h"
 #include "engine/engine_state.h"
+#include "platform/com/inproc_server.h"
 #include "platform/core/kernel.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dmusic/dmusic.h"
@@ -278,6 +284,66 @@ TEST_F(CaptureAttachmentTest, FailedAttachmentLeavesThePathInactive) {
   EXPECT_EQ(Echo(), std::string("pDirectSoundBufferInPath->SetFX - FAILED\n") +
                         GetResultDescription(REGDB_E_CLASSNOTREG) + "\n");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
+}
+
+TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathAndReason) {
+  namespace fs = std::filesystem;
+  // A copy of the real component, so that only where it lies decides.
+  const fs::path library = dir_.Path() / "OVDMOFilter.so";
+  fs::copy_file(capture_test::ProgramFolder() / "OVDMOFilter.so", library);
+  fs::permissions(library, fs::perms(0644));
+  const std::string fifo = dir_.File("fifo.so");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path settings = fs::path(platform::RegistryFilePath()).parent_path();
+  const passwd* nobody = ::getpwnam("nobody");
+  const bool canGiveAway = ::geteuid() == 0 && nobody != nullptr;
+  const fs::path startFolder = fs::current_path();
+  RegisterEffect(u"OVDMOFilter", CLSID_OVDMOFilter);
+
+  struct Case {
+    std::string path;                  // as the class table names it
+    std::function<void(bool)> change;  // makes the place unsafe (true) and safe again (false)
+    std::string reason;
+  };
+  const auto own = [&](const fs::path& path, bool away) {
+    ASSERT_EQ(::chown(path.c_str(), away ? nobody->pw_uid : ::geteuid(), static_cast<gid_t>(-1)), 0);
+  };
+  std::vector<Case> cases = {
+      {"./OVDMOFilter.so", [&](bool on) { fs::current_path(on ? dir_.Path() : startFolder); }, "not an absolute path"},
+      {fifo, [](bool) {}, "not a regular file"},
+      {library.string(), [&](bool on) { fs::permissions(library, fs::perms(on ? 0664 : 0644)); },
+       "writable by group or others"},
+      {library.string(), [&](bool on) { fs::permissions(settings, fs::perms(on ? 0707 : 0700)); },
+       "the settings folder " + settings.string() + " can be written by others"},
+  };
+  if (canGiveAway) {
+    cases.push_back({library.string(), [&](bool away) { own(library, away); }, "owned by another user"});
+    cases.push_back({library.string(), [&](bool away) { own(settings, away); },
+                     "the settings folder " + settings.string() + " belongs to another user"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ASSERT_EQ(platform::RegisterInprocServer(CLSID_OVDMOFilter, c.path.c_str(), nullptr), ERROR_SUCCESS);
+    g_DebugLog.CreateLogFile(logPath_.c_str());
+    c.change(true);
+    EXPECT_EQ(FindFilter(), CO_E_DLLNOTFOUND);
+    c.change(false);
+    EXPECT_FALSE(g_EngineState.pFilterObject);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"FindFilter", "    CoCreateInstance(DMO) - FAILED",
+                                                    CodeLine(CO_E_DLLNOTFOUND),
+                                                    "    In-process server " + c.path + " not loaded: " + c.reason}));
+  }
+  EXPECT_NE(Echo().find("CoCreateInstance (DMO) - FAILED\n" + std::string(GetResultDescription(CO_E_DLLNOTFOUND)) +
+                        "\nIn-process server ./OVDMOFilter.so not loaded: not an absolute path\n"),
+            std::string::npos);
+
+  // The registration program keeps to the same rules.
+  fs::permissions(library, fs::perms(0664));
+  EXPECT_EQ(RunProgram(kRegistrationProgram, {"/s", library.string()}), 3);
+  fs::permissions(library, fs::perms(0644));
+  // Safe again, the copy loads.
+  ASSERT_EQ(platform::RegisterInprocServer(CLSID_OVDMOFilter, library.c_str(), nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(FindFilter(), S_OK);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The capture component as a program meets it: loaded from the class table,
 // entered there by the registration program (directly or through the shell's
 // "open" verb), and recording what passes through one instance for all of them.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <chrono>
 #include <cstring>
@@ -81,8 +83,11 @@ TEST_F(CaptureComponentTest, ClassTableFailuresAreToldApart) {
 
   ASSERT_EQ(platform::RegisterInprocServer(kUnknownClass, dir_.File("missing.so").c_str(), nullptr), ERROR_SUCCESS);
   EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC, IID_IUnknown, &object), CO_E_DLLNOTFOUND);
-  // A library that loads but is no component.
-  ASSERT_EQ(platform::RegisterInprocServer(kUnknownClass, "libm.so.6", nullptr), ERROR_SUCCESS);
+  // A library that loads but is no component (in-process servers are named by full path).
+  void* libm = ::dlopen("libm.so.6", RTLD_NOW);
+  link_map* map = nullptr;
+  ASSERT_TRUE(libm != nullptr && ::dlinfo(libm, RTLD_DI_LINKMAP, &map) == 0);
+  ASSERT_EQ(platform::RegisterInprocServer(kUnknownClass, map->l_name, nullptr), ERROR_SUCCESS);
   EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC, IID_IUnknown, &object), CO_E_ERRORINDLL);
   EXPECT_EQ(platform::UnregisterInprocServer(kUnknownClass), ERROR_SUCCESS);
   EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC, IID_IUnknown, &object), REGDB_E_CLASSNOTREG);

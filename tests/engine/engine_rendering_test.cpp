@@ -350,4 +350,25 @@ TEST_F(EngineRenderingTest, AnAbortedRecordingFadesOutAtItsEnd) {
   EXPECT_LE(std::abs(int{samples[samples.size() - 2]}), before / 100);
 }
 
+TEST_F(EngineRenderingTest, ASoundFontThatCannotBeLoadedIsNamedWithTheReason) {
+  // A SoundFont cut short: its header promises more than the file holds.
+  const std::string whole = testing_support::ReadFileBytes(soundFont_);
+  const std::string broken = std::filesystem::canonical(dir_.Path()).string() + "/broken.sf2";
+  testing_support::WriteFileBytes(broken, whole.substr(0, whole.size() / 2));
+  platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
+      {broken, platform::GuidFromName(broken), u"FluidSynth: broken", platform::SoundFontPortFlags(),
+       DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ConfigureSynthesizer(0, 50), E_FAIL);
+  const std::string echo = ::testing::internal::GetCapturedStderr();
+
+  const std::string named = "SoundFont " + broken + " cannot be loaded: ";
+  const std::vector<std::string> lines = testing_support::ReadLogLines(dir_.File("log.txt"));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "    pPerformance->InitAudio - FAILED");
+  EXPECT_EQ(lines.back().rfind("    " + named, 0), 0u) << lines.back();
+  EXPECT_GT(lines.back().size(), named.size() + 4) << "no reason given";
+  EXPECT_NE(echo.find(named), std::string::npos) << echo;
+}
+
 }  // namespace

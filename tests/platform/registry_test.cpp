@@ -10,15 +10,32 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/core/error_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+// Runs body in a child process that is killed after a few seconds; its exit code
+// (-1 when it did not end by itself), so that a call that would block for good fails
+// the test instead of hanging it.
+int InChild(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(5);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 // Each test gets its own configuration folder.
 class RegistryTest : public ::testing::Test {
@@ -381,6 +398,128 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndBadLinesAreSkipped) {
   // The parent the file left out exists.
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Edited", 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, WhatIsNotUnderstoodSurvivesASaveInItsPlace) {
+  std::filesystem::create_directories(m_config.Path() / "halvane");
+  const std::string head =
+      "; my settings, edited by hand\r\n"
+      "[HKEY_CURRENT_USER]\r\n"
+      "[HKEY_CURRENT_USER\\Software]\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Test]\r\n"
+      "# keep this\r\n"
+      "\"future\"=qword:0000000000000001\r\n"
+      "\"twice\"=dword:00000001\r\n"
+      "\"twice\"=dword:00000002\r\n"
+      "garbage line\r\n";
+  WriteFileBytes(platform::RegistryFilePath(), head +
+                                                   "\"changed\"=dword:00000003\r\n"
+                                                   "\r\n"
+                                                   "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                                                   "\"deleted\"=dword:00000004\r\n"
+                                                   "; last comment");
+  HKEY key = Create("Software\\Test");
+  DWORD value = 0;
+  DWORD size = 4;
+  ASSERT_EQ(RegQueryValueExA(key, "twice", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);  // the last line of a name counts
+  value = 5;
+  ASSERT_EQ(RegSetValueExA(key, "changed", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+  value = 6;
+  ASSERT_EQ(RegSetValueExA(key, "new", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+  key = Create("Software\\Other");
+  ASSERT_EQ(RegDeleteValueA(key, "deleted"), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  EXPECT_EQ(FileText(), head +
+                            "\"changed\"=dword:00000005\n"
+                            "\"new\"=dword:00000006\n"
+                            "\r\n"
+                            "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                            "; last comment\n");
+}
+
+TEST_F(RegistryTest, DeclaredSizesAreBoundedByWhatAFileMayHold) {
+  std::filesystem::create_directories(m_config.Path() / "halvane");
+  const std::string section = "[HKEY_CURRENT_USER\\Software\\Test]\n";
+  const std::string huge = "\"a\"=sz(4294967295):\"x\"\n\"b\"=sz(4294967295):\"y\"\n";
+  const std::string budget = "\"c\"=sz(3000000):\"z\"\n\"d\"=sz(3000000):\"w\"\n\"short\"=sz(2):\"too long\"\n";
+  WriteFileBytes(platform::RegistryFilePath(), section + huge + budget + "\"e\"=dword:00000007\n");
+
+  HKEY key = Create("Software\\Test");
+  DWORD size = 0;
+  for (const char* unread : {"a", "b", "d", "short"})
+    EXPECT_EQ(RegQueryValueExA(key, unread, nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND) << unread;
+  ASSERT_EQ(RegQueryValueExA(key, "c", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 3000000u);
+  EXPECT_EQ(RegQueryValueExA(key, "e", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  // Nothing may be stored that no file could hold.
+  EXPECT_EQ(RegSetValueExA(key, "big", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 5u << 20),
+            ERROR_INVALID_PARAMETER);
+  SetText(key, "f", "saved");
+  RegCloseKey(key);
+  EXPECT_NE(FileText().find(huge + budget), std::string::npos) << "lines not understood are kept";
+}
+
+TEST_F(RegistryTest, UnusableFileCountsAsEmptyAndIsSetAsideOnTheFirstChange) {
+  const std::filesystem::path folder = m_config.Path() / "halvane";
+  const std::string path = platform::RegistryFilePath();
+  const std::string aside = path + ".bad";
+  const std::function<void()> makers[] = {
+      [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+      [&] { std::filesystem::create_symlink("/dev/zero", path); },
+      [&] { std::filesystem::create_directory(path); },
+      [&] { WriteFileBytes(path, "[HKEY_CURRENT_USER\\Software\\Test]\n" + std::string(5 << 20, ';')); },
+  };
+  for (std::size_t i = 0; i < std::size(makers); ++i) {
+    SCOPED_TRACE(i);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    makers[i]();
+    struct stat before {};
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+    const int code = InChild([&] {
+      HKEY key = nullptr;
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key) != ERROR_FILE_NOT_FOUND) return 1;
+      if (platform::TakeErrorText().find("Registry file " + path + " not used: ") != 0) return 2;
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, "REG_SZ", 0, KEY_ALL_ACCESS, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return 3;
+      const std::string note = platform::TakeErrorText();
+      if (note.find("kept as " + aside) == std::string::npos) return 4;
+      return RegSetValueExA(key, "x", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2) == ERROR_SUCCESS ? 0 : 5;
+    });
+    ASSERT_EQ(code, 0);
+    struct stat kept {};
+    ASSERT_EQ(::lstat(aside.c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_ino, before.st_ino);
+    EXPECT_NE(FileText().find("\"x\"=sz:\"1\""), std::string::npos);
+  }
+}
+
+TEST_F(RegistryTest, ALinkedFileIsWrittenThroughOrLeftAsItIs) {
+  const std::filesystem::path folder = m_config.Path() / "halvane";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path target = m_config.Path() / "dotfiles" / "halvane.ini";
+  std::filesystem::create_directories(target.parent_path());
+  WriteFileBytes(target, "; mine\n");
+  std::filesystem::create_symlink("../dotfiles/halvane.ini", platform::RegistryFilePath());
+  RegCloseKey(Create("Software\\Test"));
+  EXPECT_TRUE(std::filesystem::is_symlink(platform::RegistryFilePath()));
+  EXPECT_EQ(ReadFileBytes(target).find("; mine\n\n[HKEY_CURRENT_USER]\n"), 0u) << ReadFileBytes(target);
+
+  // A target that cannot be written: the change fails, says why, and the link stays.
+  std::filesystem::remove(platform::RegistryFilePath());
+  std::filesystem::create_symlink(m_config.Path() / "gone" / "halvane.ini", platform::RegistryFilePath());
+  platform::TakeErrorText();
+  HKEY key = reinterpret_cast<HKEY>(1);
+  EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, "REG_SZ", 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_NE(platform::TakeErrorText().find("is a link whose target " + (m_config.Path() / "gone").string()),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_symlink(platform::RegistryFilePath()));
 }
 
 }  // namespace
