@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
   s_run = nullptr;
 
   const bool aborted = s_stopRequested.load();
-  g_DebugLog.Print("End %s: %d converted, %zu failed%s", kProgram, run.converted, run.failed.size(),
+  g_DebugLog.Print("End %s: %d converted, %d failed%s", kProgram, run.converted, static_cast<int>(run.failed.size()),
                    aborted ? ", stopped" : "");
   if (!run.failed.empty()) {
     std::string names;
