@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // Signals before anything starts: the engine's threads inherit nothing to undo.
+  // From here on Ctrl+C and SIGTERM act as Abort.
   InstallStopSignals();
   if (const std::string log = LogPath(); !log.empty()) g_DebugLog.CreateLogFile(log.c_str());
   g_DebugLog.Print("Start %s", kProgram);
