@@ -17,7 +17,6 @@
 #include "base/debug_log.h"
 #include "base/process_state.h"
 #include "bench/bench_options.h"
-#include "bench/headless_dialog.h"
 #include "bench/peer_render.h"
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
@@ -35,6 +34,7 @@
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_template.h"
+#include "ui/headless/headless_dialog.h"
 
 extern char** environ;
 
@@ -239,7 +239,7 @@ double ConvertThroughWindow(const bench::Options& options, DWORD port, const cha
   batch.options = &options;
   batch.results.assign(options.files.size(), FileResult{0, 0, "not converted"});
   s_batch = &batch;
-  bench::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
+  ui::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
                                [&](const std::string& text, const std::string& caption) {
                                  if (caption == "Error") batch.error = text;
                                  dialog.End(0);
