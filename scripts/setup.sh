@@ -11,7 +11,7 @@ packages=(
   fluid-soundfont-gm timgm6mb-soundfont
   xvfb xauth fonts-dejavu-core
   mpg123 libclang-rt-14-dev
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils python3
 )
 
 missing=()
@@ -23,8 +23,12 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
-    apt-get update -qq
+  # On a fresh machine this takes minutes: say what comes, and show the progress.
+  echo "Installing ${#missing[@]} Debian package(s): ${missing[*]}"
+  if ! apt-get install -y --no-install-recommends "${missing[@]}"; then
+    echo "Refreshing the package lists, then installing again"
+    apt-get update
     apt-get install -y --no-install-recommends "${missing[@]}"
   fi
+  echo "Packages installed."
 fi
