@@ -116,6 +116,10 @@ TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWit
   EXPECT_EQ(lines[4], "Full Path Name = " + folder_.string());
   EXPECT_EQ(lines[5], "Current Directory = " + folder_.string());
 
+  // Stray messages on the instance socket (a close, a destroy) never reach the window.
+  EXPECT_EQ(BroadcastRegisteredMessage(0x10, "halvane - mutex"), TRUE);
+  EXPECT_EQ(BroadcastRegisteredMessage(0x2, "halvane - mutex"), TRUE);
+
   // A second start signals the first and leaves at once, touching nothing.
   const pid_t second = Start(program_);
   ASSERT_GT(second, 0);
