@@ -101,7 +101,19 @@ TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWit
     ::waitpid(first, nullptr, 0);
     FAIL() << "the first instance did not come up; log:\n" << Log();
   }
-  // Let the window settle, then take the log as the first instance left it.
+  // Let the window finish opening (the capture effect found, after registering it
+  // first when it was missing), then take the log as the first instance left it.
+  const auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const std::string log = Log();
+        return count(log, "\r\nFindFilter") >= (log.find("DMO filter not installed") == std::string::npos ? 1u : 2u);
+      },
+      std::chrono::seconds(20)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const std::string before = Log();
 
