@@ -30,7 +30,7 @@ std::mutex g_OutputDirLock;
 std::atomic<std::int32_t> g_bSameDirectory{0};
 HANDLE g_hHeap = &s_processHeap;
 
-HANDLE hConvertEvent = nullptr;
+std::atomic<HANDLE> hConvertEvent{nullptr};
 std::atomic<std::int32_t> bIsAborting{0};
 std::atomic<std::int32_t> bIsConverting{0};
 std::atomic<std::int32_t> iPort{0};

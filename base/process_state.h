@@ -28,8 +28,9 @@ extern std::atomic<std::int32_t> g_bSameDirectory;
 
 // --- shared by the main window and the conversion worker ---------------------------
 
-// The auto-reset event "ConvertMIDI": one signal (Convert!) starts one batch.
-extern HANDLE hConvertEvent;
+// The auto-reset event "ConvertMIDI": one signal (Convert!) starts one batch. The
+// window sets it before starting the worker, which reads it as it starts.
+extern std::atomic<HANDLE> hConvertEvent;
 // 1 once Abort was pressed; the worker clears it at the start and end of every batch.
 extern std::atomic<std::int32_t> bIsAborting;
 // 1 while the worker runs a batch; while set, list changes leave the buttons alone.

@@ -22,6 +22,13 @@ bool IsMp3Rate(long rate) {
 
 }  // namespace
 
+int WindowMp3RatePosition(int rate) {
+  constexpr int kRates[] = {11025, 22050, 44100, 48000};
+  for (int i = 0; i < 4; ++i)
+    if (kRates[i] == rate) return i;
+  return -1;
+}
+
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   Options options;
   for (int i = 1; i < argc; ++i) {
@@ -41,6 +48,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       options.help = true;
     } else if (arg == "--compare") {
       options.compare = true;
+    } else if (arg == "--window") {
+      options.window = true;
     } else if (arg == "--soundfont") {
       const auto v = value(arg);
       if (!v) return std::nullopt;
@@ -89,13 +98,17 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     error = "no MIDI file given";
     return std::nullopt;
   }
+  if (options.window && options.format == OutputFormat::kMp3 && WindowMp3RatePosition(options.rate) < 0) {
+    error = "--window takes the MP3 rates the window offers: 11025, 22050, 44100 or 48000";
+    return std::nullopt;
+  }
   return options;
 }
 
 std::string HelpText() {
   std::string text =
       "usage: halvane-bench [--soundfont FILE] [--tempo 0-100] [--format wav|mp3] [--rate HZ]\n"
-      "                     [--out DIR] [--compare] [--] FILE.mid...\n"
+      "                     [--out DIR] [--compare] [--window] [--] FILE.mid...\n"
       "\n"
       "Renders each MIDI file the way a conversion does (configure the synthesiser on the\n"
       "SoundFont's port at the tempo position, load, attach the capture effect, play, poll\n"
@@ -115,6 +128,13 @@ std::string HelpText() {
       "  --compare         also render each file with the fluidsynth program into\n"
       "                    DIR/NAME.fluidsynth.wav (.mp3 through lame) and print\n"
       "                    'fluidsynth: Y.YYx real time' and 'ratio: Z.ZZ' (ours over theirs)\n"
+      "  --window          convert the files as one batch through the conversion worker and a\n"
+      "                    main window without a screen (its calls cross threads as in the\n"
+      "                    program), so progress updates are measured too; wall seconds of a\n"
+      "                    file run from the previous file's end (the first from Convert!),\n"
+      "                    and the speed is all music over the whole batch. Outputs that a\n"
+      "                    batch would not overwrite (DIR/NAME.wav, .mp3) are removed first.\n"
+      "                    MP3 rates: 11025, 22050, 44100, 48000\n"
       "  --                every argument after it is a FILE, also one that starts with '-'\n"
       "\n"
       "Both sides synthesise with the same settings:\n";

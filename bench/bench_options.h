@@ -16,12 +16,16 @@ struct Options {
   int rate = 44100;  // MP3 output sample rate
   std::string outDir = ".";
   bool compare = false;
+  bool window = false;  // through the conversion worker and a headless main window
   bool help = false;
   std::vector<std::string> files;
 };
 
 // Parses argv; on a mistake returns nothing and sets error.
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
+
+// The position of an MP3 rate in the window's MP3 Quality list, -1 when it has none.
+int WindowMp3RatePosition(int rate);
 
 // The usage text, with the synthesis settings both sides of --compare share.
 std::string HelpText();

@@ -14,9 +14,12 @@
 #include <string>
 #include <system_error>
 
-#include "bench/bench_options.h"
 #include "base/debug_log.h"
+#include "base/process_state.h"
+#include "bench/bench_options.h"
+#include "bench/headless_dialog.h"
 #include "bench/peer_render.h"
+#include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
 #include "engine/engine_state.h"
 #include "engine/music_engine.h"
@@ -26,9 +29,12 @@
 #include "output/save_file_wav.h"
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
+#include "platform/core/sync.h"
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
 #include "platform/shell/shell.h"
+#include "platform/window/winuser.h"
+#include "ui/dialog_template.h"
 
 extern char** environ;
 
@@ -100,7 +106,7 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
     return result;
   };
   if (FAILED(ConfigureSynthesizer(port, options.tempo))) return fail("Configure Synthesizer Failed");
-  if (FAILED(LoadMIDI(midiFile.c_str()))) return fail("Can't load MIDI File");
+  if (FAILED(LoadMIDI(midiFile.c_str()))) return fail(("Can't load MIDI File: " + GetLoadFailureMIDI()).c_str());
   if (FAILED(RemoveFilter())) return fail("Can't Remove Filter");
   if (FAILED(SetFilter())) return fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return fail("Can't Play MIDI File");
@@ -138,6 +144,115 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
   result.musicSeconds = static_cast<double>(bytes) / g_CaptureRecord.wfx.nBlockAlign / rate;
   if (bytes == 0) result.error = "nothing was recorded";
   return result;
+}
+
+// The music of the recording the capture effect holds, in seconds; 0 when it has no format.
+double RecordedSeconds() {
+  DWORD bytes = 0;
+  g_EngineState.pFilterCapture->GetDataSize(&bytes);
+  const WAVEFORMATEX& format = g_CaptureRecord.wfx;
+  if (format.nBlockAlign == 0 || format.nSamplesPerSec == 0) return 0;
+  return static_cast<double>(bytes) / format.nBlockAlign / format.nSamplesPerSec;
+}
+
+// One batch through the conversion worker and a main window without a screen, and
+// what the window saw of it.
+struct WindowBatch {
+  const bench::Options* options = nullptr;
+  std::vector<FileResult> results;  // in list order
+  std::size_t converted = 0;
+  std::string error;                // the text of an error box
+  Clock::time_point start, lastEnd;
+};
+
+// The main window's controls the bench sets up or watches.
+constexpr int kList = 2003, kAbort = 2018, kFormat = 2022, kWavQuality = 2011, kMp3Quality = 2023;
+constexpr int kDevice = 2021, kTempo = 2026, kOutputDir = 2012;
+
+WindowBatch* s_batch = nullptr;  // the batch BenchWindowProc serves
+
+// The window's part: the controls as the user left them, the worker started as the
+// window starts it, Convert! pressed at once; each converted file leaving the list
+// ends its measurement.
+INT_PTR BenchWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
+  ui::Dialog& d = ui::Dlg(hDlg);
+  WindowBatch& batch = *s_batch;
+  const bench::Options& options = *batch.options;
+  switch (msg) {
+    case WM_INITDIALOG: {
+      d.ComboAddString(kFormat, "Wav");
+      d.ComboAddString(kFormat, "Mp3");
+      d.ComboSetSel(kFormat, options.format == bench::OutputFormat::kWav ? 0 : 1);
+      for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
+      d.ComboSetSel(kMp3Quality, bench::WindowMp3RatePosition(options.rate));
+      d.ComboAddString(kWavQuality, "Origin");
+      d.ComboSetSel(kWavQuality, 0);
+      d.ComboAddString(kDevice, "SoundFont");
+      d.ComboSetSel(kDevice, 0);
+      d.SliderSetRange(kTempo, 0, 100);
+      d.SliderSetPos(kTempo, static_cast<int>(options.tempo));
+      d.SetItemText(kOutputDir, options.outDir);
+      for (const std::string& file : options.files) {
+        const int at = d.ListInsertItem(kList, d.ListCount(kList), fs::path(file).filename().string());
+        d.ListSetItemText(kList, at, 1, file);
+      }
+      d.EnableItem(kAbort, false);
+      CloseHandle(CreateThread(nullptr, 0, ConversionThread, hDlg, 0, nullptr));
+      batch.start = batch.lastEnd = Clock::now();
+      SetEvent(hConvertEvent);
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
+      if (record->hdr.idFrom != kList || record->hdr.code != LVN_DELETEITEM || batch.converted >= batch.results.size())
+        return TRUE;
+      // The worker waits in this call, its recording saved and not yet replaced.
+      const Clock::time_point now = Clock::now();
+      FileResult& result = batch.results[batch.converted++];
+      result.musicSeconds = RecordedSeconds();
+      result.wallSeconds = Seconds(now - batch.lastEnd);
+      result.error.clear();
+      batch.lastEnd = now;
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+// Converts the files as one batch through the worker; the wall seconds of the whole
+// batch, from Convert! until the worker waits again.
+double ConvertThroughWindow(const bench::Options& options, DWORD port, const char* extension,
+                            std::vector<FileResult>& results) {
+  // A batch adds a counter to a name it finds taken; the engine path overwrites.
+  for (const std::string& file : options.files) {
+    std::error_code ignored;
+    fs::remove(fs::path(options.outDir) / (fs::path(file).stem().string() + extension), ignored);
+  }
+  AllocateProcessBuffers();
+  g_nPortIndex[0] = port;
+  g_nPortCount = 1;
+  g_bSameDirectory = 0;
+  hConvertEvent = CreateEventA(nullptr, FALSE, FALSE, "ConvertMIDI");
+
+  WindowBatch batch;
+  batch.options = &options;
+  batch.results.assign(options.files.size(), FileResult{0, 0, "not converted"});
+  s_batch = &batch;
+  bench::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
+                               [&](const std::string& text, const std::string& caption) {
+                                 if (caption == "Error") batch.error = text;
+                                 dialog.End(0);
+                               });
+  dialog.Run(0);
+  // The batch ends after its box: serve the worker until it waits again.
+  dialog.ServeWhile(WorkerBusy);
+  const double wall = Seconds(Clock::now() - batch.start);
+  s_batch = nullptr;
+  if (batch.converted < batch.results.size() && !batch.error.empty())
+    batch.results[batch.converted].error = batch.error;
+  results = std::move(batch.results);
+  return wall;
 }
 
 }  // namespace
@@ -194,23 +309,25 @@ int main(int argc, char** argv) {
   const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
   double ourMusic = 0, ourWall = 0, peerWall = 0;
   bool anyFailed = false;
+  // The name each file's outputs go under: two inputs never share one.
   std::set<std::string> taken;
-  for (const std::string& file : options.files) {
-    const std::string name = DistinctStem(fs::path(file).stem().string(), options.compare, taken);
-    const std::string outFile = (fs::path(options.outDir) / (name + extension)).string();
-    FileResult ours = RenderOurs(options, *port, file, outFile);
-    if (ours.error.empty() && options.compare) {
-      const std::string peerFile = (fs::path(options.outDir) / (name + ".fluidsynth" + extension)).string();
-      std::string peerError;
-      const Clock::time_point start = Clock::now();
-      if (bench::RenderWithFluidSynth(soundFont, file, peerFile, options.format, options.rate, peerError))
-        peerWall += Seconds(Clock::now() - start);
-      else
-        ours.error = peerError;
-    }
+  std::vector<std::string> names;
+  for (const std::string& file : options.files)
+    names.push_back(DistinctStem(fs::path(file).stem().string(), options.compare, taken));
+  // Renders the peer's output for a file we converted; false (with the error) when it fails.
+  const auto renderPeer = [&](const std::string& file, const std::string& name, FileResult& ours) {
+    const std::string peerFile = (fs::path(options.outDir) / (name + ".fluidsynth" + extension)).string();
+    std::string peerError;
+    const Clock::time_point start = Clock::now();
+    if (bench::RenderWithFluidSynth(soundFont, file, peerFile, options.format, options.rate, peerError))
+      peerWall += Seconds(Clock::now() - start);
+    else
+      ours.error = peerError;
+  };
+  const auto report = [&](const std::string& file, const FileResult& ours) {
     if (ours.error.empty()) {
       ourMusic += ours.musicSeconds;
-      ourWall += ours.wallSeconds;
+      if (!options.window) ourWall += ours.wallSeconds;
       std::printf("%s\t%.2f\t%.2f\tok\n", file.c_str(), ours.musicSeconds, ours.wallSeconds);
     } else {
       anyFailed = true;
@@ -218,6 +335,22 @@ int main(int argc, char** argv) {
                   ours.error.c_str());
     }
     std::fflush(stdout);
+  };
+  if (options.window) {
+    std::vector<FileResult> results;
+    ourWall = ConvertThroughWindow(options, *port, extension, results);
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+      if (results[i].error.empty() && options.compare) renderPeer(options.files[i], names[i], results[i]);
+      report(options.files[i], results[i]);
+    }
+  } else {
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+      const std::string& file = options.files[i];
+      const std::string outFile = (fs::path(options.outDir) / (names[i] + extension)).string();
+      FileResult ours = RenderOurs(options, *port, file, outFile);
+      if (ours.error.empty() && options.compare) renderPeer(file, names[i], ours);
+      report(file, ours);
+    }
   }
 
   const double ourSpeed = ourWall > 0 ? ourMusic / ourWall : 0;

@@ -1,21 +1,446 @@
 #include "convert/conversion_thread.h"
 
-#include <atomic>
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <string>
 
+#include "base/debug_log.h"
 #include "base/process_state.h"
+#include "engine/capture_attachment.h"
+#include "engine/music_engine.h"
+#include "engine/segment_playback.h"
+#include "output/mp3_transcoder.h"
+#include "output/save_file_wav.h"
+#include "platform/com/com.h"
+#include "platform/core/files.h"
+#include "platform/core/format.h"
+#include "platform/core/kernel.h"
 #include "platform/core/sync.h"
+#include "platform/window/winuser.h"
 
 namespace {
-std::atomic<bool> s_stopRequested{false};
-}  // namespace
 
-DWORD ConversionThread(void*) {
-  for (;;) {
-    WaitForSingleObject(hConvertEvent, INFINITE);
-    if (s_stopRequested.load()) continue;
+// The main window's controls the worker reads and sets.
+constexpr int IDC_MIDILIST = 2003;
+constexpr int IDC_ADDFILE = 2004;
+constexpr int IDC_REMOVEFILE = 2005;
+constexpr int IDC_REMOVEALL = 2006;
+constexpr int IDC_PLAYFILE = 2007;
+constexpr int IDC_CONVERT = 2008;
+constexpr int IDC_PROGRESS = 2010;
+constexpr int IDC_WAVQUALITY = 2011;
+constexpr int IDC_OUTPUTDIR = 2012;
+constexpr int IDC_CHANGEWAVPATH = 2013;
+constexpr int IDC_SAMEDIRECTORY = 2014;
+constexpr int IDC_TIMELABEL = 2015;
+constexpr int IDC_FILELABEL = 2016;
+constexpr int IDC_STOPPLAYING = 2017;
+constexpr int IDC_ABORT = 2018;
+constexpr int IDC_DEVICE = 2021;
+constexpr int IDC_FORMAT = 2022;
+constexpr int IDC_MP3QUALITY = 2023;
+constexpr int IDC_TEMPO = 2026;
+
+// The controls locked while files play; Abort is the one enabled instead.
+constexpr int kLockedWhilePlaying[] = {IDC_ADDFILE,    IDC_REMOVEFILE,   IDC_REMOVEALL,  IDC_PLAYFILE,
+                                       IDC_CONVERT,    IDC_FORMAT,       IDC_WAVQUALITY, IDC_MP3QUALITY,
+                                       IDC_DEVICE,     IDC_CHANGEWAVPATH, IDC_SAMEDIRECTORY, IDC_TEMPO};
+// The controls given back at the end of a batch (Convert!, "..." and Abort by their own rules).
+constexpr int kUnlockedAtEnd[] = {IDC_ADDFILE, IDC_REMOVEALL,  IDC_FORMAT,        IDC_WAVQUALITY,
+                                  IDC_MP3QUALITY, IDC_DEVICE, IDC_SAMEDIRECTORY, IDC_TEMPO};
+
+constexpr const char* kProgramName = "Halvane";
+// The MP3 sample rate of each position of the MP3 Quality list; no selection gives 22050.
+constexpr int kMp3Rates[] = {11025, 22050, 44100, 48000};
+constexpr int kDefaultMp3Rate = 22050;
+// The "File:" label shows this many characters of a longer name, then "...".
+constexpr std::size_t kLabelChars = 36;
+// How often the wait loop looks at the music, the clock and Abort.
+constexpr DWORD kPollMs = 100;
+// name(1) ... name(kMaxNameCounter): a folder holding all of them takes no more outputs.
+constexpr int kMaxNameCounter = 9999;
+// The option of the notification that the music is almost at its end.
+constexpr int kSegmentAlmostEnd = 2;
+constexpr const char* kTempPrefix = "ovhal";
+
+// What the window's thread and the worker share about the worker, under one lock, so
+// that waking for a batch and a stop request are ordered: the worker becomes busy
+// only while no stop is requested for it. A worker is known by its Convert! event,
+// which its window makes before starting it, so a stop is never lost to a worker
+// that has not run yet, and never holds for the worker of a later window.
+struct WorkerState {
+  std::mutex lock;
+  bool busy = false;
+  HANDLE stopped = nullptr;  // the event of the worker asked to stop
+  HANDLE ended = nullptr;    // tests only: the event of the worker asked to return
+};
+
+WorkerState& State() {
+  static WorkerState state;
+  return state;
+}
+
+bool StopRequested(HANDLE event) {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  return state.stopped == event;
+}
+
+// Cuts text at its last c, looking down to index 1: index 0 is never a cut.
+void CutAtLast(std::string& text, char c) {
+  const std::size_t at = text.rfind(c);
+  if (at != std::string::npos && at >= 1) text.resize(at);
+}
+
+// The folder of a full path: everything before its last '/'. A file in the root
+// folder has the folder "/"; a path without a folder stays whole.
+std::string FolderOf(std::string path) {
+  const std::size_t at = path.rfind('/');
+  if (at == 0) return "/";
+  CutAtLast(path, '/');
+  return path;
+}
+
+// folder/name, without doubling a '/' that ends folder.
+std::string Join(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The name as the "File:" label shows it: its first 36 characters and "..." when it
+// is longer. Characters, not bytes: a character of several bytes is never split.
+std::string LabelName(const std::string& name) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (characters == kLabelChars) return name.substr(0, i) + "...";
+    ++characters;
+  }
+  return name;
+}
+
+// Reserves a free output name in folder by creating it empty: "base.ext", else
+// "base(1).ext", "base(2).ext" and so on. Empty when no name can be made: the
+// folder cannot take the file (missing, not a folder, no access, name too long) or
+// every counter is taken.
+std::string ReserveOutputName(const std::string& folder, const std::string& base, const char* extension) {
+  for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
+    const std::string name =
+        counter == 0 ? base + "." + extension : base + "(" + std::to_string(counter) + ")." + extension;
+    const std::string candidate = Join(folder, name);
+    if (candidate.size() >= kPathBufferSize) return {};
+    HANDLE file = CreateFileA(candidate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return candidate;
+    }
+    if (GetLastError() != static_cast<DWORD>(ERROR_FILE_EXISTS)) return {};
+  }
+  return {};
+}
+
+// One batch: from the Convert! signal until the list is empty, Abort, or an error.
+class Batch {
+ public:
+  Batch(HWND hWnd, HANDLE event) : hWnd_(hWnd), dialog_(ui::Dlg(hWnd)), event_(event) {}
+  void Run();
+
+ private:
+  // Each returns false when an error has ended the batch.
+  bool ConvertFirstFile();
+  void WaitForTheEnd();
+  bool SaveOutput(const std::string& base);
+
+  // Abort pressed, or the window closing.
+  bool Aborting() const { return bIsAborting.load() != 0 || StopRequested(event_); }
+  bool Fail(const char* text);
+  void GiveControlsBack(bool enableConvert);
+  void Finish();
+  void Up() {
+    g_DebugLog.IndentUp();
+    ++depth_;
+  }
+  void Down() {
+    g_DebugLog.IndentDown();
+    --depth_;
+  }
+
+  HWND hWnd_;
+  ui::Dialog& dialog_;
+  HANDLE event_;  // the worker's Convert! event, which names it
+  int depth_ = 0;  // indentation levels this batch has added to the log
+  DWORD tempo_ = 50;
+  int mp3Rate_ = kDefaultMp3Rate;
+  int converted_ = 0;
+  std::string folder_;  // where the file being saved goes
+};
+
+void Batch::Run() {
+  g_DebugLog.Print("WaitForSingleObject");
+  Up();
+  bIsConverting = 1;
+  bIsAborting = 0;
+  if (FAILED(StopMIDI())) {  // ends an audition that may be playing
+    Fail("Stop MIDI Failed");
+    return;
+  }
+  ShowWindow(GetDlgItem(hWnd_, IDC_PLAYFILE), SW_SHOWNORMAL);
+  ShowWindow(GetDlgItem(hWnd_, IDC_STOPPLAYING), SW_HIDE);
+  tempo_ = static_cast<DWORD>(dialog_.SliderGetPos(IDC_TEMPO));
+  g_DebugLog.Print("Tempo: %d", static_cast<int>(tempo_));
+  const int quality = dialog_.ComboGetSel(IDC_MP3QUALITY);
+  g_DebugLog.Print("Quality: %d", quality);
+  mp3Rate_ = quality >= 0 && quality < static_cast<int>(std::size(kMp3Rates)) ? kMp3Rates[quality] : kDefaultMp3Rate;
+  g_DebugLog.Print("Quality: %d", mp3Rate_);
+  converted_ = 0;
+
+  while (dialog_.ListCount(IDC_MIDILIST) > 0 && !Aborting()) {
+    if (!ConvertFirstFile()) return;
+  }
+
+  if (!Aborting() && converted_ > 0) {
+    // The worker's own buffer: the window uses the shared scratch text on its thread.
+    char summary[platform::kFormatLimit + 1];
+    platform::FormatTextTo(summary, "%d MIDI-file(s) was converted!", converted_);
+    g_DebugLog.Print("%s", summary);
+    MessageBoxA(hWnd_, summary, kProgramName, MB_OK);
+  }
+  GiveControlsBack(Aborting());
+  g_DebugLog.Print("Thread - ok");
+  Down();
+  Finish();
+}
+
+bool Batch::ConvertFirstFile() {
+  const std::string path = dialog_.ListItemText(IDC_MIDILIST, 0, 1);
+  g_DebugLog.Print("File Name: %s", path.c_str());
+  Up();
+
+  const int port = dialog_.ComboGetSel(IDC_DEVICE);
+  iPort = port;
+  g_DebugLog.Print("iPort: %d", port);
+  // No Device selection (no usable port) has no engine port to configure.
+  const int ports = g_nPortCount.load();
+  if (port < 0 || port >= ports || port >= kPortIndexSize) return Fail("Configure Synthesizer Failed");
+  if (FAILED(ConfigureSynthesizer(g_nPortIndex[port].load(), tempo_))) return Fail("Configure Synthesizer Failed");
+  // A path that does not fit the path buffers is refused rather than cut.
+  if (path.size() >= kPathBufferSize || FAILED(LoadMIDI(path.c_str()))) return Fail("Can't load MIDI File");
+  // A freshly attached capture effect records this file alone.
+  if (FAILED(RemoveFilter())) return Fail("Can't Remove Filter");
+  if (FAILED(SetFilter())) return Fail("Can't Set Filter");
+  if (FAILED(PlayMIDI(TRUE))) return Fail("Can't Play MIDI File");
+
+  const std::string name = dialog_.ListItemText(IDC_MIDILIST, 0, 0);
+  char text[platform::kFormatLimit + 1];
+  platform::FormatTextTo(text, "%s -- %s", kProgramName, name.c_str());
+  SetWindowTextA(hWnd_, text);
+  platform::FormatTextTo(text, "File: %s", LabelName(name).c_str());
+  dialog_.SetItemText(IDC_FILELABEL, text);
+  for (int id : kLockedWhilePlaying) dialog_.EnableItem(id, false);
+  dialog_.EnableItem(IDC_ABORT, true);
+
+  WaitForTheEnd();
+
+  g_DebugLog.Print("bIsAborting: %d", Aborting() ? 1 : 0);
+  if (FAILED(StopMIDI())) return Fail("Stop MIDI Failed");
+  if (Aborting()) {
+    // The file stays first in the list; nothing is written for it.
+    Down();
+    return true;
+  }
+
+  // The folder of this output; the shared output folder follows it.
+  std::string folder;
+  if (g_bSameDirectory.load() != 0) {
+    folder = FolderOf(dialog_.ListItemText(IDC_MIDILIST, 0, 1));
+  } else {
+    char edit[kPathBufferSize];
+    GetDlgItemTextA(hWnd_, IDC_OUTPUTDIR, edit, sizeof edit);
+    folder = edit;
+  }
+  {
+    std::lock_guard lock(g_OutputDirLock);
+    const std::size_t n = std::min(folder.size(), kTextBufferSize - 1);
+    std::memcpy(g_szOutputDir, folder.data(), n);
+    g_szOutputDir[n] = '\0';
+  }
+  folder_ = folder;
+
+  std::string base = dialog_.ListItemText(IDC_MIDILIST, 0, 0);
+  CutAtLast(base, '.');
+  if (!SaveOutput(base)) return Fail("Can't Save Output File");
+
+  g_DebugLog.Print("done");
+  dialog_.ListDeleteItem(IDC_MIDILIST, 0);
+  ++converted_;
+  Down();
+  return true;
+}
+
+// Shows the time and progress until the music is almost at its end or the batch is
+// aborted. Each pass renders kPollMs of music on the recording clock; a text or
+// position that has not changed since the last pass is not sent again.
+void Batch::WaitForTheEnd() {
+  const int start = GetTimeMIDI();
+  // Whole seconds from now to the end, less one; 0 or less shows as 00:00 with the
+  // bar left at 0.
+  const int total = GetEndTimeMIDI() - start - 1;
+  char totalText[8];
+  FormatMinSec(total > 0 ? static_cast<DWORD>(total) : 0, totalText);
+
+  std::string shownTime;
+  int shownPosition = -1;
+  while (!Aborting()) {
+    if (GetNotifyMIDI() == kSegmentAlmostEnd) {
+      g_DebugLog.Print("DMUS_NOTIFICATION_MUSICALMOSTEND");
+      RemoveNotifyMIDI();
+      return;
+    }
+    const DWORD elapsed = static_cast<DWORD>(GetTimeMIDI()) - static_cast<DWORD>(start);
+    char elapsedText[8];
+    FormatMinSec(elapsed, elapsedText);
+    char label[platform::kFormatLimit + 1];
+    platform::FormatTextTo(label, "Time elapsed: %s / %s", elapsedText, totalText);
+    if (shownTime != label) {
+      dialog_.SetItemText(IDC_TIMELABEL, label);
+      shownTime = label;
+    }
+    const DWORD position = total > 0 ? elapsed * 100u / static_cast<DWORD>(total) : 0;
+    const int clamped = position > 100 ? 100 : static_cast<int>(position);
+    if (clamped != shownPosition) {
+      dialog_.ProgressSetPos(IDC_PROGRESS, clamped);
+      shownPosition = clamped;
+    }
+    platform::Sleep(kPollMs);
   }
 }
 
-void RequestWorkerStop() { s_stopRequested.store(true); }
+// Writes the recording as base.wav, or through a temporary WAV file as base.mp3,
+// in folder_. On failure nothing of it is left: not the reserved output, not the
+// temporary file.
+bool Batch::SaveOutput(const std::string& base) {
+  if (dialog_.ComboGetSel(IDC_FORMAT) != 0) {
+    char tempPath[kPathBufferSize];
+    const DWORD length = GetTempPathA(sizeof tempPath, tempPath);
+    if (length == 0 || length >= sizeof tempPath) return false;
+    g_DebugLog.Print("temp path: %s", tempPath);
+    char tempName[kPathBufferSize];
+    if (GetTempFileNameA(tempPath, kTempPrefix, 0, tempName) == 0) return false;
+    g_DebugLog.Print("temp file: %s", tempName);
+    DWORD inRate = 0;
+    if (FAILED(SaveFileWAV(tempName, &inRate))) {
+      DeleteFileA(tempName);
+      return false;
+    }
+    const std::string output = ReserveOutputName(folder_, base, "mp3");
+    if (output.empty()) {
+      DeleteFileA(tempName);
+      return false;
+    }
+    g_DebugLog.Print("file: %s", output.c_str());
+    const HRESULT encoded = wavtomp3(tempName, output.c_str(), static_cast<int>(inRate), mp3Rate_);
+    DeleteFileA(tempName);
+    if (FAILED(encoded)) {
+      DeleteFileA(output.c_str());
+      return false;
+    }
+    return true;
+  }
+  const std::string output = ReserveOutputName(folder_, base, "wav");
+  if (output.empty()) return false;
+  g_DebugLog.Print("file: %s", output.c_str());
+  DWORD rate = 0;
+  if (FAILED(SaveFileWAV(output.c_str(), &rate))) {
+    DeleteFileA(output.c_str());
+    return false;
+  }
+  return true;
+}
 
-bool WorkerBusy() { return false; }
+// An error: logged and shown, then the batch ends as an aborted one ends, with the
+// log back at its level before the batch. Always false.
+bool Batch::Fail(const char* text) {
+  g_DebugLog.Print("%s", text);
+  MessageBoxA(hWnd_, text, "Error", MB_OK);
+  while (depth_ > 0) Down();
+  GiveControlsBack(true);
+  Finish();
+  return false;
+}
+
+void Batch::GiveControlsBack(bool enableConvert) {
+  for (int id : kUnlockedAtEnd) dialog_.EnableItem(id, true);
+  if (enableConvert) dialog_.EnableItem(IDC_CONVERT, true);
+  if (dialog_.GetCheck(IDC_SAMEDIRECTORY) == BST_UNCHECKED) dialog_.EnableItem(IDC_CHANGEWAVPATH, true);
+  SetFocus(GetDlgItem(hWnd_, IDC_CONVERT));
+  dialog_.EnableItem(IDC_ABORT, false);
+}
+
+void Batch::Finish() {
+  SetWindowTextA(hWnd_, kProgramName);
+  bIsConverting = 0;
+  bIsAborting = 0;
+}
+
+}  // namespace
+
+DWORD ConversionThread(void* hWnd) {
+  CoInitialize(nullptr);
+  WorkerState& state = State();
+  // This worker's Convert! signal: its window made it before starting the worker.
+  HANDLE event = hConvertEvent;
+  for (;;) {
+    WaitForSingleObject(event, INFINITE);
+    bool end = false, convert = false;
+    {
+      std::lock_guard lock(state.lock);
+      if (state.ended == event) {
+        state.ended = state.stopped = nullptr;
+        end = true;
+      } else if (state.stopped != event) {
+        state.busy = convert = true;
+      }
+    }
+    if (end) break;
+    if (!convert) continue;  // the window is closing: no more batches
+    Batch(static_cast<HWND>(hWnd), event).Run();
+    std::lock_guard lock(state.lock);
+    state.busy = false;
+  }
+  CoUninitialize();
+  return 0;
+}
+
+void RequestWorkerStop() {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  state.stopped = hConvertEvent;
+}
+
+bool WorkerBusy() {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  return state.busy;
+}
+
+void FormatMinSec(DWORD seconds, char* text) {
+  const DWORD rest = seconds % 3600;
+  const DWORD minutes = rest / 60, secs = rest % 60;
+  text[0] = static_cast<char>('0' + minutes / 10);
+  text[1] = static_cast<char>('0' + minutes % 10);
+  text[2] = ':';
+  text[3] = static_cast<char>('0' + secs / 10);
+  text[4] = static_cast<char>('0' + secs % 10);
+  text[5] = '\0';
+}
+
+void EndConversionThreadForTesting() {
+  {
+    WorkerState& state = State();
+    std::lock_guard lock(state.lock);
+    state.stopped = state.ended = hConvertEvent;
+  }
+  SetEvent(hConvertEvent);
+}

@@ -6,13 +6,27 @@
 #include "platform/core/wintypes.h"
 
 // The worker's thread procedure; hWnd is the main window's handle. It waits for
-// hConvertEvent and runs one batch per signal, for the life of the process.
+// hConvertEvent (as it is when the thread starts: the window makes it first) and runs
+// one batch per signal, for the life of the process.
 DWORD ConversionThread(void* hWnd);
 
-// The window is closing: the worker leaves the batch it runs (as after Abort) and
-// starts no other. Returns at once; WorkerBusy tells when the worker has left.
+// The window is closing: its worker (the one waiting on the current hConvertEvent,
+// started or about to start) leaves the batch it runs (as after Abort) and starts no
+// other. Returns at once; WorkerBusy tells when the worker has left. A worker that a
+// later window starts with an event of its own is not stopped.
 void RequestWorkerStop();
 
 // True from the moment the worker wakes for a batch until it waits again; while true
 // it may be inside the engine or waiting on a call to the window.
 bool WorkerBusy();
+
+// Writes seconds, whole hours dropped, as "mm:ss" (each part two digits at least)
+// into text, which has room for 6 bytes.
+void FormatMinSec(DWORD seconds, char* text);
+
+// For tests only, which start a worker per test on a thread of their own: the
+// worker of the current hConvertEvent ends the batch it runs as RequestWorkerStop
+// makes it, then returns from ConversionThread (which the program never does) with
+// its stop request cleared, so that a later event at the same address names a fresh
+// worker. hConvertEvent must stay open until the thread has returned.
+void EndConversionThreadForTesting();

@@ -35,6 +35,12 @@ void LogFailure(const char* what, HRESULT hr, FailureEcho echo, const std::strin
   }
 }
 
+void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reason) {
+  LogFailedLines(what, hr, reason);
+  DebugWindowPrint(FailedText(what).c_str());
+  DebugWindowPrint(GetResultDescription(hr));
+}
+
 void LogFailure(const char* what, HRESULT hr, const char* echoText, const std::string& reason) {
   LogFailedLines(what, hr, reason);
   DebugWindowPrint(echoText);

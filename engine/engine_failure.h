@@ -16,12 +16,16 @@ enum class FailureEcho {
 // IndentDown; then echoes "<what> - FAILED" and the description unless told not to.
 void LogFailure(const char* what, HRESULT hr, FailureEcho echo = FailureEcho::kEcho);
 
+// As LogFailure, with the reason for the failure (when not empty) as a line of
+// its own under the code's line, at the same level; the reason is not echoed.
+void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reason);
+
 // As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
 void LogFailure(const char* what, HRESULT hr, const char* echoText);
 
-// As the two above, with the reason the platform gave for the failure (which file,
-// what the loader or the synthesiser said) logged after the code line and echoed
-// last; an empty reason adds nothing.
+// As the two LogFailure above, with the reason the platform gave for the failure
+// (which file, what the loader or the synthesiser said) logged after the code line
+// and, unlike LogFailureWithReason, echoed last; an empty reason adds nothing.
 void LogFailure(const char* what, HRESULT hr, FailureEcho echo, const std::string& reason);
 void LogFailure(const char* what, HRESULT hr, const char* echoText, const std::string& reason);
 

@@ -3,6 +3,8 @@
 // releases the one it replaces.
 #pragma once
 
+#include <string>
+
 #include "ovdmofilter/captured_audio.h"
 #include "platform/com/unknown.h"
 #include "platform/dmo/dmo.h"
@@ -29,6 +31,10 @@ struct EngineState {
   platform::ComPtr<IMediaObject> pFilterObject;
   platform::ComPtr<ICapturedAudio> pFilterCapture;
   DSEFFECTDESC FilterDesc{};
+  // Why the last LoadMIDI failed, in a few words; empty after a load that
+  // succeeded. Like the fields above it is set and read by the engine's caller,
+  // which keeps its calls from overlapping.
+  std::string LoadFailure;
 };
 
 extern EngineState g_EngineState;

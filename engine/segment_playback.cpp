@@ -1,6 +1,8 @@
 #include "engine/segment_playback.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/debug_log.h"
 #include "engine/engine_failure.h"
@@ -8,6 +10,8 @@
 #include "engine/result_descriptions.h"
 #include "platform/core/code_page.h"
 #include "platform/core/kernel.h"
+#include "platform/dmusic/loader.h"
+#include "platform/dmusic/performance.h"
 #include "platform/dmusic/segment.h"
 
 namespace {
@@ -38,30 +42,43 @@ HRESULT LoadMIDI(const char* path) {
 
   platform::ComPtr<IDirectMusicSegment> loaded;
   HRESULT hr = E_POINTER;
+  std::string reason = "the engine has no loader";
   if (!named) {
     hr = DMUS_E_LOADER_FAILEDOPEN;
+    reason = path == nullptr ? "no file name was given" : "the file name is too long or not valid text";
   } else if (state.pLoader) {
     hr = state.pLoader->GetObject(desc.get(), IID_IDirectMusicSegment, loaded.PutVoid());
+    reason = platform::LoaderFailureReason(state.pLoader.Get());
   }
   platform::ComPtr<IDirectMusicSegment8> segment;
-  if (SUCCEEDED(hr)) hr = loaded ? loaded->QueryInterface(IID_IDirectMusicSegment8, segment.PutVoid()) : E_POINTER;
+  if (SUCCEEDED(hr)) {
+    hr = loaded ? loaded->QueryInterface(IID_IDirectMusicSegment8, segment.PutVoid()) : E_POINTER;
+    reason = "the loader gave no segment";
+  }
   if (FAILED(hr)) {
-    LogFailure("pLoader->GetObject", hr);
+    state.LoadFailure = reason;
+    LogFailureWithReason("pLoader->GetObject", hr, reason);
     return hr;
   }
+  state.LoadFailure.clear();
   state.pSegment = std::move(segment);
   if (platform::SegmentWasTruncated(state.pSegment.Get()))
     g_DebugLog.Print("The file is cut short: what was read will play");
+  if (platform::SegmentHadDataOutOfRange(state.pSegment.Get()))
+    g_DebugLog.Print("The file holds data bytes out of range: each is read as 127");
 
   // Marks the segment as coming from a Standard MIDI file.
   hr = state.pSegment->SetParam(GUID_StandardMIDIFile, kAllTrackGroups, 0, 0, nullptr);
   if (FAILED(hr)) {
+    state.LoadFailure = "the segment cannot be marked as a MIDI file";
     LogFailure("pSegment->SetParam", hr);
     return hr;
   }
   g_DebugLog.IndentDown();
   return S_OK;
 }
+
+std::string GetLoadFailureMIDI() { return g_EngineState.LoadFailure; }
 
 HRESULT PlayMIDI(BOOL notify) {
   EngineState& state = g_EngineState;
@@ -131,7 +148,11 @@ HRESULT StopMIDI() {
   g_DebugLog.IndentUp();
 
   // The music, and with it the recording, goes on a little after the decision to
-  // stop. On a recording clock this wait renders the tail.
+  // stop. On a recording clock this wait renders the tail. Whatever still sounds
+  // then (the user aborted) fades out over the tail's last milliseconds rather
+  // than ending in a step.
+  platform::CPerformance* ours = platform::AsPerformance(state.pPerformance.Get());
+  if (ours != nullptr) ours->FadeOutIn(kStopTailMs);
   platform::Sleep(kStopTailMs);
 
   HRESULT hr = state.pPerformance ? state.pPerformance->Stop(nullptr, nullptr, 0, 0) : E_POINTER;
@@ -139,6 +160,9 @@ HRESULT StopMIDI() {
     LogFailure("pPerformance->Stop", hr);
     return hr;
   }
+  // Why a rendering may sound harsh: samples too loud for 16 bits were clamped.
+  if (const std::uint64_t clipped = ours != nullptr ? ours->ClippedSamples() : 0; clipped != 0)
+    g_DebugLog.Print("%s samples were clipped to the 16-bit range", std::to_string(clipped).c_str());
   hr = state.pPerformance->CloseDown();
   if (FAILED(hr)) {
     LogFailure("pPerformance->CloseDown", hr);

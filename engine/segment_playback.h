@@ -3,11 +3,18 @@
 // seconds, and stopping and closing the performance down.
 #pragma once
 
+#include <string>
+
 #include "platform/core/wintypes.h"
 
 // Loads the file at path (8-bit text, any length the platform accepts) as the
 // segment to play. On failure the segment loaded before stays.
 HRESULT LoadMIDI(const char* path);
+
+// Why the last LoadMIDI failed, in a few words for a person ("the file is empty",
+// "the music would play for ... longer than ... allowed"); LoadMIDI also logs it.
+// Empty after a load that succeeded (and when the loader gave no reason).
+std::string GetLoadFailureMIDI();
 
 // Plays the loaded segment once, as a secondary segment that also controls tempo
 // and time signature, on the configured audio path; with notify, segment
@@ -22,7 +29,9 @@ int GetNotifyMIDI();
 HRESULT RemoveNotifyMIDI();
 
 // Lets the music sound on for 700 ms (on a recording clock: renders 700 ms more),
-// then stops everything and closes the performance down.
+// whatever still sounds fading to silence over the last few milliseconds, then
+// stops everything, logs how many samples were clipped (when any were) and
+// closes the performance down.
 HRESULT StopMIDI();
 
 // The performance's clock in whole seconds (take differences of two readings);

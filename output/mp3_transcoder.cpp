@@ -166,3 +166,5 @@ HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRa
   g_DebugLog.Print("    ok");
   return S_OK;
 }
+
+const char* Mp3EncoderVersion() { return get_lame_version(); }

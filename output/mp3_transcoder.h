@@ -9,3 +9,6 @@
 // file cannot be opened, read or written, the input is not such a WAV file, or the
 // encoder fails. After a failure no MP3 file is left under mp3Name by this call.
 HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRate);
+
+// The version of the LAME encoder the program runs with ("3.100").
+const char* Mp3EncoderVersion();

@@ -56,5 +56,7 @@ const DialogTemplate* FindDialogTemplate(int resourceId);
 
 // The main window's template number.
 constexpr int IDD_MAIN = 102;
+// The About dialog's template number.
+constexpr int IDD_ABOUT = 104;
 
 }  // namespace ui

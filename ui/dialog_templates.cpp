@@ -52,10 +52,27 @@ const DialogTemplate kMainWindow{
     },
 };
 
+// The About dialog. Its text names the encoder's and the synthesiser's versions, so the
+// dialog fills it in when it opens.
+const DialogTemplate kAbout{
+    IDD_ABOUT,
+    "Halvane :: About",
+    217,
+    118,
+    "DejaVu Sans",
+    8,
+    {
+        {ControlKind::Label, 2102, "", 5, 7, 205, 75, kAlignCenter},
+        {ControlKind::PushButton, 2101, "Visit Home Page...", 7, 94, 139, 20, kButton},
+        {ControlKind::PushButton, 1, "OK", 160, 94, 50, 20, kButton},  // the OK command id
+    },
+};
+
 }  // namespace
 
 const DialogTemplate* FindDialogTemplate(int resourceId) {
   if (resourceId == kMainWindow.resourceId) return &kMainWindow;
+  if (resourceId == kAbout.resourceId) return &kAbout;
   return nullptr;
 }
 

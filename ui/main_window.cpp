@@ -24,7 +24,9 @@
 #include "platform/window/common_dialogs.h"
 #include "platform/window/drop_files.h"
 #include "platform/window/winuser.h"
+#include "ui/about_dialog.h"
 #include "ui/audition.h"
+#include "ui/dialog_background.h"
 #include "ui/drawing_helpers.h"
 #include "ui/file_list.h"
 #include "ui/gdi.h"
@@ -339,6 +341,7 @@ INT_PTR OnCommand(HWND hDlg, WPARAM wParam) {
       return TRUE;
     case IDC_ABOUT:
       g_DebugLog.Print("Message: ABOUT");
+      DialogBoxParamA(g_hInstance, ui::IDD_ABOUT, hDlg, AboutDlgProc, 0);
       return TRUE;
     case IDOK:
       // Exit: the modal loop ends and the window is destroyed without the close steps.
@@ -375,17 +378,6 @@ void OnNotify(HWND hDlg, const NMHDR* header) {
     platform::FormatTextTo(caption, "Tempo (%d%%)", ui::Dlg(hDlg).SliderGetPos(IDC_TEMPO) + 50);
     SetDlgItemTextA(hDlg, IDC_TEMPOGROUP, caption);
   }
-}
-
-// Fills the client area with the background pattern.
-void PaintBackground(HWND hDlg, HDC hdc) {
-  RECT rect;
-  GetClientRect(hDlg, &rect);
-  HBRUSH pattern = CreatePatternBrush(g_hBackgroundBitmap);
-  HGDIOBJ previous = SelectObject(hdc, pattern);
-  PatBlt(hdc, rect.left, rect.top, rect.right, rect.bottom, PATCOPY);
-  SelectObject(hdc, previous);
-  DeleteObject(pattern);
 }
 
 // Controls drawn in the system's colours; every other static lies on the pattern.
@@ -433,13 +425,12 @@ INT_PTR MainDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
 
     case WM_ERASEBKGND:
-      PaintBackground(hDlg, reinterpret_cast<HDC>(wParam));
+      PaintPatternBackground(hDlg, reinterpret_cast<HDC>(wParam));
       return TRUE;
 
     case WM_CTLCOLORSTATIC:
       if (KeepsSystemColours(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) return FALSE;
-      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+      return TransparentStatic(reinterpret_cast<HDC>(wParam));
 
     case WM_CLOSE:
       OnClose(hDlg);

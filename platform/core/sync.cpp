@@ -1,5 +1,7 @@
 #include "platform/core/sync.h"
 
+#include "platform/core/kernel_object.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,16 +13,8 @@
 
 namespace {
 
-// What a handle points at: a kind tag first, so CloseHandle knows what it frees.
-enum class Kind { Event, Thread };
-
-struct KernelObject {
-  explicit KernelObject(Kind k) : kind(k) {}
-  Kind kind;
-};
-
-struct Event : KernelObject {
-  Event(bool manual, bool initial, std::string n) : KernelObject(Kind::Event), manualReset(manual), signalled(initial), name(std::move(n)) {}
+struct Event : platform::KernelObject {
+  Event(bool manual, bool initial, std::string n) : manualReset(manual), signalled(initial), name(std::move(n)) {}
   std::mutex lock;
   std::condition_variable changed;
   const bool manualReset;
@@ -28,13 +22,11 @@ struct Event : KernelObject {
   const std::string name;
 };
 
-struct ThreadHandle : KernelObject {
-  ThreadHandle() : KernelObject(Kind::Thread) {}
-};
+struct ThreadHandle : platform::KernelObject {};
 
 Event* AsEvent(HANDLE handle) {
-  auto* object = static_cast<KernelObject*>(handle);
-  return object != nullptr && object->kind == Kind::Event ? static_cast<Event*>(object) : nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  return dynamic_cast<Event*>(platform::FromHandle(handle));
 }
 
 std::atomic<DWORD> g_nextThreadId{1};
@@ -42,7 +34,7 @@ std::atomic<DWORD> g_nextThreadId{1};
 }  // namespace
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, const char* name) {
-  return new (std::nothrow) Event(manualReset != FALSE, initialState != FALSE, name == nullptr ? "" : name);
+  return platform::ToHandle(new (std::nothrow) Event(manualReset != FALSE, initialState != FALSE, name == nullptr ? "" : name));
 }
 
 BOOL SetEvent(HANDLE handle) {
@@ -91,16 +83,11 @@ HANDLE CreateThread(void*, std::size_t, LPTHREAD_START_ROUTINE start, void* para
     return nullptr;
   }
   if (threadId != nullptr) *threadId = g_nextThreadId.fetch_add(1);
-  return handle.release();
+  return platform::ToHandle(handle.release());
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  auto* object = static_cast<KernelObject*>(handle);
-  if (object == nullptr) return FALSE;
-  if (object->kind == Kind::Event) {
-    delete static_cast<Event*>(object);
-  } else {
-    delete static_cast<ThreadHandle*>(object);
-  }
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
+  delete platform::FromHandle(handle);
   return TRUE;
 }

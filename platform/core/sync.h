@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/core/wintypes.h"
+
+// What a failed file or object creation answers (not null).
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
 
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr DWORD WAIT_OBJECT_0 = 0;
@@ -26,5 +30,5 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
 HANDLE CreateThread(void* security, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
                     DWORD flags, DWORD* threadId);
 
-// Closes an event's or a thread's handle. An event must have no waiter left.
+// Closes an event's, a thread's or a file's handle. An event must have no waiter left.
 BOOL CloseHandle(HANDLE handle);

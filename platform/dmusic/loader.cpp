@@ -1,5 +1,6 @@
 #include "platform/dmusic/loader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -29,50 +30,114 @@ bool FileNameOf(const DMUS_OBJECTDESC& desc, std::string& path) {
   return WideCharToMultiByte(CP_UTF8, 0, name, wideLength, path.data(), needed, nullptr, nullptr) == needed;
 }
 
-HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+std::string TooLong(std::uintmax_t size) {
+  return "the file is " + std::to_string(size) + " bytes long, more than the " +
+         std::to_string(CLoader::kMaxFileBytes) + " a MIDI file may have";
+}
+
+HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return DMUS_E_LOADER_FAILEDOPEN;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return DMUS_E_LOADER_FAILEDOPEN;
-  if (size > CLoader::kMaxFileBytes) return DMUS_E_INVALIDFILE;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return DMUS_E_LOADER_FAILEDOPEN;
-  bytes.resize(static_cast<std::size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    reason = "there is no such file";
     return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  if (error) {
+    reason = "the file cannot be reached (" + error.message() + ")";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  if (std::filesystem::is_directory(status)) {
+    reason = "the name is a folder, not a file";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    reason = "the name is not an ordinary file";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    reason = "the file's size cannot be read (" + error.message() + ")";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  if (size > CLoader::kMaxFileBytes) {
+    reason = TooLong(size);
+    return DMUS_E_INVALIDFILE;
+  }
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    reason = errno != 0 ? "the file cannot be opened (" + std::string(std::strerror(errno)) + ")"
+                        : "the file cannot be opened";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
+  bytes.resize(static_cast<std::size_t>(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    reason = "the file cannot be read to its end";
+    return DMUS_E_LOADER_FAILEDOPEN;
+  }
   return S_OK;
 }
 
 }  // namespace
 
 HRESULT CLoader::GetObject(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv) {
+  std::string reason;
+  const HRESULT hr = Load(pDesc, riid, ppv, reason);
+  if (FAILED(hr) && reason.empty()) reason = "the loader cannot make a segment of it";
+  std::lock_guard guard(lock_);
+  lastFailure_ = FAILED(hr) ? std::move(reason) : std::string();
+  return hr;
+}
+
+HRESULT CLoader::Load(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv, std::string& reason) {
   if (ppv == nullptr || pDesc == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if ((pDesc->dwValidData & DMUS_OBJ_CLASS) != 0 && !(pDesc->guidClass == CLSID_DirectMusicSegment))
+  if ((pDesc->dwValidData & DMUS_OBJ_CLASS) != 0 && !(pDesc->guidClass == CLSID_DirectMusicSegment)) {
+    reason = "the loader makes segments only";
     return E_INVALIDARG;
+  }
 
   std::vector<std::uint8_t> bytes;
   if ((pDesc->dwValidData & DMUS_OBJ_MEMORY) != 0 && pDesc->pbMemData != nullptr) {
-    if (pDesc->llMemLength < 0 || static_cast<std::uintmax_t>(pDesc->llMemLength) > kMaxFileBytes)
+    if (pDesc->llMemLength < 0 || static_cast<std::uintmax_t>(pDesc->llMemLength) > kMaxFileBytes) {
+      reason = pDesc->llMemLength < 0 ? "the data has a negative length"
+                                      : TooLong(static_cast<std::uintmax_t>(pDesc->llMemLength));
       return DMUS_E_INVALIDFILE;
+    }
     bytes.assign(pDesc->pbMemData, pDesc->pbMemData + pDesc->llMemLength);
   } else {
-    if ((pDesc->dwValidData & DMUS_OBJ_FILENAME) == 0) return DMUS_E_LOADER_NOFILENAME;
     std::string path;
-    if (!FileNameOf(*pDesc, path)) return E_INVALIDARG;
-    if (path.empty()) return DMUS_E_LOADER_NOFILENAME;
-    const HRESULT hr = ReadWholeFile(path, bytes);
+    const bool named = (pDesc->dwValidData & DMUS_OBJ_FILENAME) != 0;
+    if (named && !FileNameOf(*pDesc, path)) {
+      reason = "the file name is not valid text with an end";
+      return E_INVALIDARG;
+    }
+    if (path.empty()) {
+      reason = "no file name was given";
+      return DMUS_E_LOADER_NOFILENAME;
+    }
+    const HRESULT hr = ReadWholeFile(path, bytes, reason);
     if (FAILED(hr)) return hr;
   }
 
   smf::Sequence sequence;
-  std::string message;
-  const HRESULT hr = smf::ReadStandardMidiFile(bytes, sequence, message);
+  const HRESULT hr = smf::ReadStandardMidiFile(bytes, sequence, reason);
   if (FAILED(hr)) return hr;
   auto* segment = new CSegment(std::move(sequence));
   const HRESULT qi = segment->QueryInterface(riid, ppv);
   segment->Release();
+  if (FAILED(qi)) reason = "the segment does not offer the interface asked for";
   return qi;
+}
+
+std::string CLoader::LastFailure() const {
+  std::lock_guard guard(lock_);
+  return lastFailure_;
+}
+
+std::string LoaderFailureReason(IDirectMusicLoader8* loader) {
+  const auto* ours = dynamic_cast<const CLoader*>(loader);
+  return ours != nullptr ? ours->LastFailure() : std::string();
 }
 
 }  // namespace platform

@@ -2,6 +2,9 @@
 // segment. Registered as the built-in class CLSID_DirectMusicLoader.
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
 
@@ -23,8 +26,20 @@ class CLoader final : public ComObject<IDirectMusicLoader8, IID_IDirectMusicLoad
   // does not offer.
   HRESULT GetObject(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv) override;
 
+  // Why the last GetObject failed, in a few words ("the file is empty", "track 2:
+  // a variable-length number runs over 4 bytes; ..."); empty after a success.
+  std::string LastFailure() const;
+
  private:
   ~CLoader() override = default;
+  HRESULT Load(DMUS_OBJECTDESC* pDesc, REFIID riid, void** ppv, std::string& reason);
+
+  mutable std::mutex lock_;
+  std::string lastFailure_;
 };
+
+// For the engine's log: why the last load of a loader of ours failed; empty for
+// one that succeeded and for anyone else's loader.
+std::string LoaderFailureReason(IDirectMusicLoader8* loader);
 
 }  // namespace platform

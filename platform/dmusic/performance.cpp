@@ -259,6 +259,10 @@ HRESULT CPerformance::SetGlobalParam(REFGUID rguidType, void* pParam, DWORD dwSi
   return S_OK;
 }
 
+void CPerformance::FadeOutIn(DWORD ms) {
+  if (const std::shared_ptr<PerformanceCore> core = Core()) core->FadeOutIn(ms);
+}
+
 std::uint64_t CPerformance::ClippedSamples() const {
   const std::shared_ptr<PerformanceCore> core = Core();
   return core ? core->ClippedSamples() : 0;

@@ -72,6 +72,10 @@ class CPerformance final
                                   IDirectMusicAudioPath** ppNewPath) override;
 
   // ---- For the platform's users ----
+  // Ends the output ms from now, its last few milliseconds fading to silence,
+  // and keeps it silent until a segment plays again: for a recording that must
+  // stop while sound remains, so that it does not end in a step.
+  void FadeOutIn(DWORD ms);
   // Samples clamped to 16 bits since the last InitAudio.
   std::uint64_t ClippedSamples() const;
   // Messages allocated and not yet freed.

@@ -49,8 +49,8 @@ constexpr std::int64_t kBlock = Synthesizer::kBlockFrames;
 constexpr std::int64_t kHalfBlock = kBlock / 2;
 // Blocks rendered at most in one FluidSynth call.
 constexpr std::int64_t kMaxChunkBlocks = Synthesizer::kMaxRenderFrames / kBlock;
-// While a segment waits for the synthesiser to fall silent, silence is checked
-// this often.
+// While a segment waits for its sound to die away, the sound is checked this
+// often.
 constexpr std::int64_t kEndWatchBlocks = 8;
 
 // The channels that play percussion: channel 10, and the parts a Roland GS
@@ -79,22 +79,31 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return q;
 }
 
-// Float samples to 16 bits, scaled, rounded and clamped; returns the samples clamped.
-std::uint64_t ConvertToPcm16(const float* in, std::int16_t* out, std::size_t frames, float scale) {
-  std::uint64_t clipped = 0;
+// Float samples to 16 bits, scaled, rounded and clamped (never wrapped around).
+struct Conversion {
+  std::uint64_t clipped = 0;      // samples clamped
+  std::int64_t loudUntil = 0;     // the frame after the last one louder than the quiet peak
+};
+
+Conversion ConvertToPcm16(const float* in, std::int16_t* out, std::size_t frames, float scale) {
+  Conversion result;
   const std::size_t count = frames * 2;
+  std::size_t loud = 0;  // the sample after the last loud one
   for (std::size_t i = 0; i < count; ++i) {
     float v = in[i] * scale;
     if (v > 32767.0f) {
       v = 32767.0f;
-      ++clipped;
+      ++result.clipped;
     } else if (v < -32768.0f) {
       v = -32768.0f;
-      ++clipped;
+      ++result.clipped;
     }
-    out[i] = static_cast<std::int16_t>(std::lrint(v));
+    const long sample = std::lrint(v);
+    out[i] = static_cast<std::int16_t>(sample);
+    if (sample > PerformanceCore::kQuietPeak || sample < -PerformanceCore::kQuietPeak) loud = i + 1;
   }
-  return clipped;
+  result.loudUntil = static_cast<std::int64_t>((loud + 1) / 2);
+  return result;
 }
 
 }  // namespace
@@ -220,6 +229,9 @@ HRESULT PerformanceCore::Play(CSegment* segment, CAudioPath* path, bool control,
     std::lock_guard timeLock(timeLock_);
     line_ = playback.line;
   }
+  // New music: the output sounds again after a fade-out.
+  silentFrom_ = kNever;
+  capEnd_ = kNever;
   if (outputPath_.Get() != path) {
     outputPath_ = ComPtr<CAudioPath>::Share(path);
     path->Buffer()->Discontinuity();
@@ -240,6 +252,7 @@ void PerformanceCore::Stop(IDirectMusicSegment* segment) {
     StopPlaybacksLocked(segment);
     idle = playbacks_.empty();
     if (idle) {
+      capEnd_ = kNever;
       FlushQueues();
       if (synth_) synth_->AllNotesOff();
     }
@@ -535,10 +548,15 @@ void PerformanceCore::RenderLocked(std::int16_t* out, std::size_t frames) {
     synth_->Render(floatBlock_.data(), static_cast<int>(rendered));
     synthFrames_.store(now + static_cast<std::int64_t>(rendered));
     dispatchFrame_.store(now + static_cast<std::int64_t>(rendered));
+    FadeTowardTheEnd(floatBlock_.data(), now, static_cast<std::int64_t>(rendered));
     const std::size_t direct = std::min(need, rendered);
-    std::uint64_t clipped = ConvertToPcm16(floatBlock_.data(), out + 2 * done, direct, scale);
+    const Conversion first = ConvertToPcm16(floatBlock_.data(), out + 2 * done, direct, scale);
+    std::uint64_t clipped = first.clipped;
+    if (first.loudUntil > 0) loudUntil_ = now + first.loudUntil;
     if (rendered > direct) {
-      clipped += ConvertToPcm16(floatBlock_.data() + 2 * direct, leftover_, rendered - direct, scale);
+      const Conversion rest = ConvertToPcm16(floatBlock_.data() + 2 * direct, leftover_, rendered - direct, scale);
+      clipped += rest.clipped;
+      if (rest.loudUntil > 0) loudUntil_ = now + static_cast<std::int64_t>(direct) + rest.loudUntil;
       leftoverStart_ = 0;
       leftoverFrames_ = rendered - direct;
     }
@@ -620,6 +638,7 @@ void PerformanceCore::DispatchDue(std::int64_t chunkStart, std::int64_t blocks) 
 void PerformanceCore::CheckSegmentEnds() {
   watchingEnd_ = false;
   const std::int64_t now = synthFrames_.load();
+  std::int64_t capEnd = kNever;
   for (auto it = playbacks_.begin(); it != playbacks_.end();) {
     Playback& playback = *it;
     if (playback.cursor < playback.segment->Events().size() || now < playback.endFrame) {
@@ -642,16 +661,41 @@ void PerformanceCore::CheckSegmentEnds() {
       ++it;
       continue;
     }
-    if (synth_->ActiveVoices() > 0 && now < playback.endFrame + kMaxReleaseFrames) {
+    // The music has ended; its sound goes on until every note is released and
+    // it has died away, or until the cap, where it is faded out for good.
+    const std::int64_t cap = playback.endFrame + kEndCapFrames;
+    const bool diedAway = noteOffs_.empty() && now - loudUntil_ >= kQuietFrames;
+    if (!diedAway && now < cap) {
       watchingEnd_ = true;
+      capEnd = std::min(capEnd, cap);
       ++it;
       continue;
     }
+    if (!diedAway) silentFrom_ = std::min(silentFrom_, cap);
     const REFERENCE_TIME time = Now();
     PostNotification(DMUS_NOTIFICATION_SEGALMOSTEND, playback, time);
     PostNotification(DMUS_NOTIFICATION_SEGEND, playback, time);
     it = playbacks_.erase(it);
   }
+  capEnd_ = capEnd;
+}
+
+void PerformanceCore::FadeTowardTheEnd(float* interleaved, std::int64_t first, std::int64_t frames) const {
+  const std::int64_t end = std::min(capEnd_, silentFrom_);
+  if (end == kNever || first + frames <= end - kFadeFrames) return;
+  for (std::int64_t i = 0; i < frames; ++i) {
+    const std::int64_t left = end - (first + i);
+    if (left >= kFadeFrames) continue;
+    const float gain = left > 0 ? static_cast<float>(left) / kFadeFrames : 0.0f;
+    interleaved[2 * i] *= gain;
+    interleaved[2 * i + 1] *= gain;
+  }
+}
+
+void PerformanceCore::FadeOutIn(DWORD ms) {
+  std::lock_guard lock(renderLock_);
+  const std::int64_t end = consumed_.load() + static_cast<std::int64_t>(ms) * kSampleRate / 1000;
+  silentFrom_ = std::min(silentFrom_, end);
 }
 
 // ---- Clocks --------------------------------------------------------------------

@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -50,9 +51,17 @@ class RealTimeOutput;
 class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
  public:
   static constexpr int kSampleRate = Synthesizer::kSampleRate;
-  // The longest the performance waits, after a segment's end, for the
-  // synthesiser to fall silent before it posts the segment's end.
-  static constexpr std::int64_t kMaxReleaseFrames = 2 * kSampleRate;
+  // When a segment's music has ended, the segment's end is posted once every
+  // note has been released and the output, reverb and chorus included, has
+  // stayed within kQuietPeak of zero (16-bit samples: about -84 dBFS, near the
+  // noise floor) for kQuietFrames; so a recording holds the whole release and
+  // the reverb's decay. Sound that never dies away (a note the pedal holds on an
+  // instrument that does not decay) is ended kEndCapFrames after the music, long
+  // enough for real releases, its last kFadeFrames fading to silence.
+  static constexpr int kQuietPeak = 2;
+  static constexpr std::int64_t kQuietFrames = kSampleRate / 10;
+  static constexpr std::int64_t kEndCapFrames = 10 * kSampleRate;
+  static constexpr std::int64_t kFadeFrames = kSampleRate / 100;
 
   // owner: the performance interface handed to the tools (not referenced: the
   // performance shuts the core down before it goes). clockStart: the reference
@@ -110,6 +119,10 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   // The recording clock: renders ms more of audio for the recording session
   // that installed the caller's wait driver; false when that session is over.
   bool AdvanceRecordingClock(DWORD ms, std::uint64_t session);
+  // Ends the output ms from now (on the clock of the frames handed out), its
+  // last kFadeFrames fading to silence, and keeps it silent until a segment
+  // plays again: for a recording that must stop while sound remains.
+  void FadeOutIn(DWORD ms);
   // Samples clamped to 16 bits since InitAudio.
   std::uint64_t ClippedSamples() const { return clipped_.load(); }
   // Frames handed out by Render since InitAudio.
@@ -172,6 +185,8 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   void FlushQueues();
   void StopPlaybacksLocked(IDirectMusicSegment* segment);
   float OutputGain() const;
+  // Fades the stretch of frames from first toward the output's end, if near.
+  void FadeTowardTheEnd(float* interleaved, std::int64_t first, std::int64_t frames) const;
 
   // Messages.
   void Enqueue(DMUS_PMSG* msg);
@@ -209,7 +224,14 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   std::atomic<std::uint64_t> clipped_{0};
   std::atomic<std::int64_t> consumed_{0};
   std::uint64_t order_ = 0;  // noteOffs_ ordering
-  bool watchingEnd_ = false;  // a segment has ended and waits for silence
+  bool watchingEnd_ = false;  // a segment has ended and waits for its sound to die away
+  // The frame after the last one louder than kQuietPeak.
+  std::int64_t loudUntil_ = 0;
+  // Where the output falls silent (after its fade): at the cap of a segment still
+  // sounding, and where FadeOutIn or a cap reached put it for good.
+  static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+  std::int64_t capEnd_ = kNever;
+  std::int64_t silentFrom_ = kNever;
   bool channelsShared_ = false;  // the synthesiser's halves have their channels
 
   std::mutex queueLock_;

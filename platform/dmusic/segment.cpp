@@ -56,6 +56,11 @@ bool SegmentWasTruncated(IDirectMusicSegment* segment) {
   return ours != nullptr && ours->Truncated();
 }
 
+bool SegmentHadDataOutOfRange(IDirectMusicSegment* segment) {
+  const CSegment* ours = AsSegment(segment);
+  return ours != nullptr && ours->DataOutOfRange();
+}
+
 std::vector<std::string> SegmentWarnings(IDirectMusicSegment* segment) {
   const CSegment* ours = AsSegment(segment);
   return ours != nullptr ? ours->Warnings() : std::vector<std::string>{};

@@ -37,6 +37,8 @@ class CSegment final
   DWORD Repeats() const { return repeats_.load(); }
   // The file was cut short inside a track (what was read plays).
   bool Truncated() const { return sequence_->truncated; }
+  // A channel message of the file carried a data byte above 127 (read as 127).
+  bool DataOutOfRange() const { return sequence_->dataOutOfRange; }
   // What the reader forgave, one line each.
   const std::vector<std::string>& Warnings() const { return sequence_->warnings; }
 
@@ -52,9 +54,11 @@ class CSegment final
 // The segment behind an interface of ours; null for anyone else's.
 CSegment* AsSegment(IUnknown* unknown);
 
-// For the engine's log: whether the segment's file was cut short, and the
-// reader's warnings. False (and no warnings) for a segment that is not ours.
+// For the engine's log: whether the segment's file was cut short, whether it
+// carried data bytes out of range, and the reader's warnings. False (and no
+// warnings) for a segment that is not ours.
 bool SegmentWasTruncated(IDirectMusicSegment* segment);
+bool SegmentHadDataOutOfRange(IDirectMusicSegment* segment);
 std::vector<std::string> SegmentWarnings(IDirectMusicSegment* segment);
 
 class CSegmentState final : public ComObject<IDirectMusicSegmentState, IID_IDirectMusicSegmentState> {

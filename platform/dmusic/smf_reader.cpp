@@ -198,6 +198,7 @@ class SequenceBuilder {
         return Fail(kResultInvalidFile, "track " + std::to_string(number) +
                                             ": a variable-length number runs over 4 bytes; this is no MIDI track");
       }
+      if (track.dataOutOfRange) out_.dataOutOfRange = true;
       if (cut) {
         out_.truncated = true;
         track.warnings.push_back("track " + std::to_string(number) +

@@ -27,8 +27,9 @@
 //
 // Forgiven, with a warning: running status resumed after a meta event or a
 // SysEx, system common and real-time bytes inside a track (skipped with their
-// data), data bytes without a status byte (skipped), a message cut off by a
-// status byte (dropped), a SysEx without F7, a missing end-of-track, unknown
+// data), data bytes without a status byte (skipped), data bytes above 127 in a
+// channel message (they belong to the message, as players read them, and count
+// as 127; dataOutOfRange is set), a SysEx without F7, a missing end-of-track, unknown
 // chunks, a longer header, stray bytes after the last chunk, a header counting
 // the tracks wrongly, more than one track in a format 0 file, and a track cut off
 // by the end of the file (what was read plays; truncated is set).
@@ -83,6 +84,8 @@ struct Sequence {
   double seconds = 0.0;
   // The file was cut short inside a track; what was read is kept.
   bool truncated = false;
+  // A channel message carried a data byte above 127, read as 127.
+  bool dataOutOfRange = false;
   // Things forgiven while reading (unknown chunks, running status after a meta
   // event, a missing end-of-track, ...), one line each, for the log.
   std::vector<std::string> warnings;

@@ -17,7 +17,7 @@ enum class Forgiven : unsigned {
   RunningAfterSysEx,
   DataWithoutStatus,
   SystemMessage,
-  IncompleteMessage,
+  DataOutOfRange,
   UnterminatedSysEx,
   IgnoredEscape,
   ZeroTempo,
@@ -30,7 +30,7 @@ constexpr std::array<const char*, static_cast<unsigned>(Forgiven::Count)> kForgi
     "running status resumed after a SysEx",
     "data bytes without a status byte skipped",
     "system message inside the track skipped",
-    "message cut off by a status byte dropped",
+    "data bytes above 127 in channel messages read as 127",
     "SysEx without its closing F7 completed",
     "escape packet (F7) that is no SysEx ignored",
     "tempo of 0 ignored",
@@ -73,6 +73,7 @@ class TrackReader {
       if (counts_[i] > 1) line += " (" + std::to_string(counts_[i]) + " times)";
       out_.warnings.push_back(std::move(line));
     }
+    out_.dataOutOfRange = counts_[static_cast<unsigned>(Forgiven::DataOutOfRange)] > 0;
     if (!ended && !cutShort) out_.warnings.push_back(Prefix() + "no end-of-track event; the track ends with its chunk");
     return std::move(out_);
   }
@@ -111,14 +112,14 @@ class TrackReader {
           Forgive(interrupted_ == 0xFF ? Forgiven::RunningAfterMeta : Forgiven::RunningAfterSysEx);
           interrupted_ = 0;
         }
-        if (!ReadChannelMessage(running_)) haveTime = true;
+        ReadChannelMessage(running_);
         continue;
       }
       in_.Take(1);
       if (status < 0xF0) {
         running_ = status;
         interrupted_ = 0;
-        if (!ReadChannelMessage(status)) haveTime = true;
+        ReadChannelMessage(status);
       } else if (status == 0xFF) {
         if (running_ != 0) interrupted_ = 0xFF;
         if (ReadMeta()) return true;
@@ -135,22 +136,21 @@ class TrackReader {
     return false;
   }
 
-  // Reads the data of a channel message whose status is known. False when a
-  // status byte stands where data should: the message is dropped and that byte
-  // is read next, at the same time.
-  bool ReadChannelMessage(std::uint8_t status) {
+  // Reads the data of a channel message whose status is known. Every byte in a
+  // data position belongs to the message, as players read it, even one above
+  // 127 (which a strict reader would take for the next status byte and lose the
+  // rest of the track to); its value is clamped to 127.
+  void ReadChannelMessage(std::uint8_t status) {
     std::uint8_t data[2] = {0, 0};
     int count = ChannelDataBytes(status);
     for (int i = 0; i < count; ++i) {
-      if (in_.AtEnd()) return true;  // the track ends inside the message
-      if (in_.Peek() >= 0x80) {
-        Forgive(Forgiven::IncompleteMessage);
-        return false;
+      if (!in_.ReadByte(data[i])) return;  // the track ends inside the message
+      if (data[i] > 0x7F) {
+        Forgive(Forgiven::DataOutOfRange);
+        data[i] = 0x7F;
       }
-      in_.ReadByte(data[i]);
     }
     AddChannelMessage(status, data[0], data[1]);
-    return true;
   }
 
   void AddChannelMessage(std::uint8_t status, std::uint8_t key, std::uint8_t value) {

@@ -30,6 +30,8 @@ struct TrackRead {
   std::int64_t endTick = 0;
   // Things forgiven, one line each, already prefixed with the track's number.
   std::vector<std::string> warnings;
+  // A channel message carried a data byte above 127 (read as 127).
+  bool dataOutOfRange = false;
   // A VLQ of more than 4 bytes: the bytes are no Standard MIDI track at all.
   bool vlqTooLong = false;
 };

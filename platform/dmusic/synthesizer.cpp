@@ -20,13 +20,14 @@
 namespace platform {
 namespace {
 
-// Settings shared by the loading synthesiser and every playing one.
-_fluid_hashtable_t* NewSettings() {
+// Settings shared by the loading synthesiser and every playing one; a half of a
+// synthesiser sounds half of its voices.
+_fluid_hashtable_t* NewSettings(int polyphony = Synthesizer::kPolyphony) {
   fluid_settings_t* settings = new_fluid_settings();
   if (settings == nullptr) return nullptr;
   fluid_settings_setnum(settings, "synth.sample-rate", Synthesizer::kSampleRate);
   fluid_settings_setnum(settings, "synth.gain", Synthesizer::kGain);
-  fluid_settings_setint(settings, "synth.polyphony", Synthesizer::kPolyphony);
+  fluid_settings_setint(settings, "synth.polyphony", polyphony);
   fluid_settings_setint(settings, "synth.audio-channels", 1);
   fluid_settings_setint(settings, "synth.reverb.active", 1);
   fluid_settings_setint(settings, "synth.chorus.active", 1);
@@ -135,9 +136,10 @@ HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesize
   if (const HRESULT hr = Bank::ForPath(path, parts, banks); FAILED(hr)) return hr;
   std::shared_ptr<Synthesizer> synth(new Synthesizer());
   synth->path_ = path;
+  const int polyphony = parts == 2 ? kPolyphony / 2 : kPolyphony;
   for (std::shared_ptr<Bank>& bank : banks) {
     Part& part = synth->parts_.emplace_back();
-    part.settings = NewSettings();
+    part.settings = NewSettings(polyphony);
     if (part.settings == nullptr) return E_OUTOFMEMORY;
     part.synth = new_fluid_synth(part.settings);
     if (part.synth == nullptr) return E_OUTOFMEMORY;

@@ -24,6 +24,16 @@
 // sounds as one synthesiser would. The choice depends only on the events and
 // the stretches rendered, so the same rendering gives the same samples on
 // every run; the halves are added in the same order.
+// The halves share the polyphony: each sounds at most half of kPolyphony
+// voices, so together they never sound more than one synthesiser would. As the
+// notes are shared out by the voices each half has sounding, the halves fill
+// up together, and a new note beyond the polyphony takes the place of the voice
+// its half gives up first by FluidSynth's own choice (released, quiet and old
+// before held, loud and new), much as a whole synthesiser chooses among all of
+// its voices. A half may fill a little before the whole would (its share is
+// fixed, and some notes must sound in a given half), so in music that comes
+// near the polyphony a voice can be taken a little earlier than by one
+// synthesiser; below half the polyphony in each half nothing changes.
 // Each half has its own copy of the SoundFont: FluidSynth counts the users of a
 // sample without synchronisation, so two halves rendering at once must not share
 // one.

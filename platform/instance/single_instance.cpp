@@ -19,8 +19,6 @@
 
 namespace {
 
-thread_local DWORD t_lastError = 0;
-
 // A file descriptor closed when it goes.
 class FileHandle {
  public:
@@ -261,9 +259,6 @@ std::string InstanceLockPath(const char* mutexName) { return InstancePath(mutexN
 std::string InstanceSocketPath(const char* mutexName) { return InstancePath(mutexName, ".sock"); }
 
 }  // namespace platform
-
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
 
 UINT RegisterWindowMessageA(const char* name) {
   if (name == nullptr || name[0] == '\0') {

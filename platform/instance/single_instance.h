@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/last_error.h"
 #include "platform/core/winerror.h"
 #include "platform/core/wintypes.h"
 
@@ -30,9 +31,6 @@ HANDLE CreateMutexA(void* security, BOOL initialOwner, const char* name);
 // Gives up ownership of a mutex this process holds. The name stays taken until the
 // process ends, as a Windows mutex stays in existence while its handle is open.
 BOOL ReleaseMutex(HANDLE mutex);
-
-DWORD GetLastError();
-void SetLastError(DWORD error);
 
 // Sends msg, with args (such as the files a second start was given), to the instance
 // listening for mutexName (StartRegisteredMessageListener). TRUE when the message was

@@ -89,37 +89,36 @@ std::string ResolveShellProgram(const char* file) {
   return {};
 }
 
-}  // namespace platform
-
-HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* params, const char* dir, int) {
-  if (verb != nullptr && *verb != '\0' && !EqualsIgnoringCase(verb, "open")) return Result(SE_ERR_NOASSOC);
-  const std::string program = platform::ResolveShellProgram(file);
-  if (program.empty()) return Result(SE_ERR_FNF);
+int StartProgram(const char* file, const std::vector<std::string>& arguments, const char* dir) {
+  const std::string program = ResolveShellProgram(file);
+  if (program.empty()) return SE_ERR_FNF;
   const bool changeFolder = dir != nullptr && *dir != '\0';
   if (changeFolder) {
     std::error_code error;
-    if (!std::filesystem::is_directory(dir, error)) return Result(SE_ERR_PNF);
+    if (!std::filesystem::is_directory(dir, error)) return SE_ERR_PNF;
   }
 
-  std::vector<std::string> arguments = SplitParameters(params);
-  arguments.insert(arguments.begin(), program);
+  std::vector<std::string> argvText;
+  argvText.reserve(arguments.size() + 1);
+  argvText.push_back(program);
+  argvText.insert(argvText.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
+  for (auto& argument : argvText) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return Result(SE_ERR_OOM);
+  if (posix_spawn_file_actions_init(&actions) != 0) return SE_ERR_OOM;
   if (changeFolder && posix_spawn_file_actions_addchdir_np(&actions, dir) != 0) {
     posix_spawn_file_actions_destroy(&actions);
-    return Result(SE_ERR_OOM);
+    return SE_ERR_OOM;
   }
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
-    if (rc == EACCES || rc == EPERM) return Result(SE_ERR_ACCESSDENIED);
-    if (rc == ENOMEM || rc == EAGAIN) return Result(SE_ERR_OOM);
-    return Result(SE_ERR_FNF);
+    if (rc == EACCES || rc == EPERM) return SE_ERR_ACCESSDENIED;
+    if (rc == ENOMEM || rc == EAGAIN) return SE_ERR_OOM;
+    return SE_ERR_FNF;
   }
   // The caller does not wait for the program; it is reaped when it ends.
   std::thread([pid] {
@@ -127,5 +126,12 @@ HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* pa
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }).detach();
-  return Result(42);
+  return 42;
+}
+
+}  // namespace platform
+
+HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* params, const char* dir, int) {
+  if (verb != nullptr && *verb != '\0' && !EqualsIgnoringCase(verb, "open")) return Result(SE_ERR_NOASSOC);
+  return Result(platform::StartProgram(file, SplitParameters(params), dir));
 }

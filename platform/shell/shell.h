@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/core/wintypes.h"
 
@@ -31,4 +32,9 @@ namespace platform {
 // The full path ShellExecuteA runs for file ("regsvr32" mapped, a bare name looked up
 // on PATH); empty when no such program exists.
 std::string ResolveShellProgram(const char* file);
+
+// Starts file (resolved as above) with exactly these arguments, each passed whole,
+// without a command interpreter, in the folder dir (null or empty: the current one).
+// Does not wait for the program. The same results as ShellExecuteA.
+int StartProgram(const char* file, const std::vector<std::string>& arguments, const char* dir = nullptr);
 }  // namespace platform

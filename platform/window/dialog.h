@@ -10,10 +10,37 @@
 //                     (BN_CLICKED for push buttons and check boxes, CBN_SELCHANGE for
 //                     a user's choice in a drop-down list); lParam = control handle.
 //                     Enter with no push button focused sends IDOK, Escape IDCANCEL.
-//   WM_NOTIFY         lParam points to an NMHDR (idFrom = control id, code); the list
-//                     view sends NMLISTVIEW records (LVN_INSERTITEM, LVN_DELETEITEM,
-//                     LVN_ITEMCHANGED, NM_CLICK), the slider TRBN_THUMBPOSCHANGING
-//                     whenever its position changes
+//   WM_NOTIFY         wParam = control id; lParam points to an NMHDR (idFrom = control
+//                     id, code). The list view sends NMLISTVIEW records, in the order
+//                     and number a Windows list view sends them for the same changes:
+//                       ListInsertItem      LVN_INSERTITEM (iItem = the new item's index)
+//                                           once the item is in the list; nothing else.
+//                       ListDeleteItem      for a selected item first LVN_ITEMCHANGED (it
+//                                           loses LVIS_SELECTED); then LVN_DELETEITEM
+//                                           while the item is still in the list and
+//                                           counted; it is gone when the call returns.
+//                       ListDeleteAllItems  the selection goes without a notification;
+//                                           LVN_DELETEALLITEMS (iItem -1), then
+//                                           LVN_DELETEITEM for item 0, 1, ... n - 1, all
+//                                           of them still counted; even for an empty list
+//                                           the LVN_DELETEALLITEMS.
+//                       ListSetSel(item)    as the user's click on the item: in a
+//                                           single-selection list the selected item loses
+//                                           LVIS_SELECTED (LVN_ITEMCHANGED), then the item
+//                                           gains it (LVN_ITEMCHANGED); nothing when it is
+//                                           selected already.
+//                       ListSetSel(-1)      each selected item loses LVIS_SELECTED.
+//                     A click of the user's gives the same LVN_ITEMCHANGED records (a click
+//                     on empty space: as ListSetSel(-1)), then NM_CLICK with the clicked
+//                     item (-1 for empty space). LVN_ITEMCHANGED carries uChanged
+//                     LVIF_STATE and the LVIS_SELECTED bit of the item's state before and
+//                     after in uOldState and uNewState (the keyboard caret, LVIS_FOCUSED,
+//                     is not reported); each is sent once the new state holds, so ListGetSel
+//                     already answers it. The other records carry iItem alone.
+//                     The slider sends an NMHDR with TRBN_THUMBPOSCHANGING once for each
+//                     change of position the user makes (keys, mouse, wheel), after the
+//                     change, so SliderGetPos reads the new position; never for
+//                     SliderSetRange or SliderSetPos, nor for a press that moves nothing.
 //   WM_ERASEBKGND     wParam = device context (ui/gdi.h); TRUE when the procedure
 //                     painted the background
 //   WM_CTLCOLORSTATIC wParam = device context, lParam = control handle; asked once per
@@ -42,7 +69,9 @@
 //
 // Threads: every method may be called from any thread. A call from another thread
 // than the window's runs on the window's thread and returns when it is done, the way
-// SendMessage does; the window's thread never waits for another thread here.
+// SendMessage does: it waits while the window's thread is busy, and is served as soon
+// as that thread waits for the user (the dialog's loop, a message box, a file dialog)
+// or in ServeWhile. The window's thread never waits for another thread here.
 // Methods on a control id the dialog does not have, or on a control of another kind,
 // do nothing and answer empty/0/-1.
 #pragma once
@@ -160,7 +189,7 @@ class Dialog : public Window {
   virtual void ListDeleteAllItems(int id) = 0;
   virtual int ListCount(int id) const = 0;
   virtual int ListGetSel(int id) const = 0;
-  // Selects item (-1 clears the selection).
+  // Selects item (-1 clears the selection); an index past the items changes nothing.
   virtual void ListSetSel(int id, int item) = 0;
 
   // The dialog window.
@@ -180,11 +209,18 @@ class Dialog : public Window {
   // wait for another thread that may itself be waiting on a call to the window.
   virtual void ServeWhile(const std::function<bool()>& busy) = 0;
 
-  // Modal boxes owned by this window. MessageBox answers IDOK for MB_OK.
+  // Modal boxes owned by this window: the window takes no input while one is up, yet
+  // keeps serving other threads' calls and painting. Raised from another thread, a
+  // box blocks that thread only. MessageBox answers IDOK for MB_OK.
   virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;
-  // The chosen files' full paths; nullopt when cancelled.
+  // The file-open dialog: one file, or several with request.multiSelect. Each filter
+  // shows its description as given and matches its patterns in any letter case. It
+  // opens in request.initialFolder (a file there stands for its folder, a missing folder
+  // for its nearest existing parent). Answers the chosen files' full paths in the
+  // order the dialog gives them; nullopt when cancelled.
   virtual std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) = 0;
-  // The chosen folder; nullopt when cancelled.
+  // The folder browser, with that title, opening with initialFolder selected when it
+  // exists. Offers and answers only existing folders; nullopt when cancelled.
   virtual std::optional<std::string> BrowseForFolder(const std::string& title,
                                                      const std::string& initialFolder) = 0;
 

@@ -40,7 +40,7 @@ struct NMHDR {
 };
 
 // The record of the list view's item notifications (LVN_ITEMCHANGED, LVN_INSERTITEM,
-// LVN_DELETEITEM).
+// LVN_DELETEITEM, LVN_DELETEALLITEMS, NM_CLICK).
 struct NMLISTVIEW {
   NMHDR hdr;
   int iItem;
@@ -82,6 +82,7 @@ constexpr UINT NM_DBLCLK = static_cast<UINT>(-3);
 constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);
 constexpr UINT LVN_INSERTITEM = static_cast<UINT>(-102);
 constexpr UINT LVN_DELETEITEM = static_cast<UINT>(-103);
+constexpr UINT LVN_DELETEALLITEMS = static_cast<UINT>(-111);
 constexpr UINT TRBN_THUMBPOSCHANGING = static_cast<UINT>(-1502);
 
 // List view item states.

@@ -119,17 +119,52 @@ TEST_F(Engine, NotificationsArriveInOrderAfterTheLastNoteHasSounded) {
   EXPECT_FALSE(Silent(lastNote));
 }
 
-TEST_F(Engine, AlmostEndWaitsForSilenceAtMostTwoSeconds) {
-  // A SoundFont whose notes release over 8 s: the notification comes 2 s after
-  // the music, not when the release has died away.
-  Session session(longPort);
-  const Rendering r = session.Render(FourQuarters(), 1.0f);
-  ASSERT_EQ(r.hr, S_OK);
-  DWORD almostEndMs = 0;
-  for (const auto& n : r.notifications)
-    if (n.option == DMUS_NOTIFICATION_SEGALMOSTEND) almostEndMs = n.atMs;
-  EXPECT_GE(almostEndMs, 4000u);
-  EXPECT_LE(almostEndMs, 4100u);
+TEST_F(Engine, TheRecordingEndsWhenItsSoundHasDiedAwayOrFadesOutAtTheCap) {
+  // The loudest sample between two times of a recording, in milliseconds.
+  const auto peak = [](const std::vector<std::uint8_t>& pcm, DWORD fromMs, DWORD toMs) {
+    int loudest = 0;
+    const std::size_t last = std::min<std::size_t>(pcm.size(), static_cast<std::size_t>(toMs) * 441 / 10 * 4);
+    for (std::size_t i = static_cast<std::size_t>(fromMs) * 441 / 10 * 4; i + 1 < last; i += 2)
+      loudest = std::max(loudest, std::abs(int{static_cast<std::int16_t>(pcm[i] | pcm[i + 1] << 8)}));
+    return loudest;
+  };
+  const auto almostEnd = [](const Rendering& r) {
+    for (const auto& n : r.notifications)
+      if (n.option == DMUS_NOTIFICATION_SEGALMOSTEND) return n.atMs;
+    return DWORD{0};
+  };
+
+  // Notes that release over 8 s: the notification waits until the release has
+  // died away, long after the 2 s of music.
+  Session slow(longPort);
+  const Rendering released = slow.Render(FourQuarters(), 1.0f);
+  ASSERT_EQ(released.hr, S_OK);
+  const DWORD end = almostEnd(released);
+  EXPECT_GT(end, 5000u);
+  EXPECT_LT(end, 12000u);
+  EXPECT_GT(peak(released.pcm, end - 1000, end - 500), 2);
+  EXPECT_LE(peak(released.pcm, end - 100, end), 2);
+
+  // A note the pedal holds on a sound that does not decay never dies away: 10 s
+  // after the music (0.5 s) the sound fades to silence and the rendering ends.
+  const std::string held = dir.File("held.mid");
+  MidiFile midi;
+  midi.Tempo(0, 500000).Event(0, {0xB0, 64, 127}).Note(0, 0, 60, 100, 768);
+  midi.Write(held);
+  TheEffectRecord().Clear();
+  Session pedal(port);
+  const Rendering capped = pedal.Render(held, 1.0f);
+  ASSERT_EQ(capped.hr, S_OK);
+  EXPECT_GE(almostEnd(capped), 10500u);
+  EXPECT_LE(almostEnd(capped), 10600u);
+  const int level = peak(capped.pcm, 10400, 10490);
+  EXPECT_GT(level, 1000);
+  const std::size_t capFrame = 10500 * 441 / 10;
+  EXPECT_LT(peak(capped.pcm, 10495, 10500), level / 2);
+  ASSERT_GT(capped.pcm.size(), capFrame * 4);
+  const auto lastBeforeCap = static_cast<std::int16_t>(capped.pcm[capFrame * 4 - 4] | capped.pcm[capFrame * 4 - 3] << 8);
+  EXPECT_LE(std::abs(int{lastBeforeCap}), level / 100);
+  EXPECT_EQ(peak(capped.pcm, 10500, almostEnd(capped) + 700), 0);
 }
 
 TEST_F(Engine, TheSameFileRendersToTheSameBytesAfterAnotherOne) {

@@ -94,4 +94,30 @@ TEST(Synthesizer, EveryNoteEndsInTheHalfItSoundsIn) {
   EXPECT_EQ(halves->ActiveVoices(), 0);
 }
 
+TEST(Synthesizer, TheHalvesTogetherSoundNoMoreVoicesThanOneSynthesiser) {
+  // Every key of 15 channels struck at once: far beyond the polyphony, so each
+  // synthesiser sounds as many voices as it allows. The halves must not sound
+  // twice as many (3 dB louder on these unrelated sines).
+  testing_support::TempDir dir;
+  const std::string font = dir.File("sine.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.2);
+  const auto level = [&](int parts) {
+    std::shared_ptr<platform::Synthesizer> synth;
+    EXPECT_EQ(platform::Synthesizer::Acquire(font, synth, parts), S_OK);
+    for (int channel = 0; channel < 16; ++channel)
+      for (int key = 0; key < 128 && channel != 9; ++key)
+        synth->ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(key), 100);
+    std::vector<float> block(platform::Synthesizer::kMaxRenderFrames * 2);
+    double sum = 0;
+    for (int i = 0; i < 8; ++i) {
+      synth->Render(block.data(), platform::Synthesizer::kMaxRenderFrames);
+      for (float v : block) sum += static_cast<double>(v) * v;
+    }
+    EXPECT_LE(synth->ActiveVoices(), platform::Synthesizer::kPolyphony);
+    return 10 * std::log10(sum / static_cast<double>(8 * block.size()));
+  };
+  const double whole = level(1);
+  EXPECT_NEAR(level(2), whole, 0.5);
+}
+
 }  // namespace

@@ -287,18 +287,41 @@ TEST(SmfStatus, RunningStatusAndWhatInterruptsIt) {
   EXPECT_EQ(Of(r.seq, EventKind::SysEx)[0]->sysex, Bytes(Raw({0xF0, 0x41, 0x10, 0xF7})));
 }
 
-TEST(SmfStatus, StrayDataBytesAndCutMessagesAreSkipped) {
+TEST(SmfStatus, StrayDataBytesAreSkipped) {
   Track t;
   t.Event(0, {0x40, 0x41}).Event(0, {0x90, 60, 100});  // data before any status: skipped, the note reads at its time
-  t.Event(96, {0x90, 62, 0x80, 60, 0});                  // a note-on cut off by a status byte: dropped
-  t.End();
+  t.Off(96, 0, 60).End();
   Read r = ReadOk(File(0, 96, {t}));
   std::vector<const Event*> n = Of(r.seq, EventKind::Note);
   ASSERT_EQ(n.size(), 1u);
   EXPECT_EQ(n[0]->data1, 60);
   EXPECT_EQ(n[0]->duration, 768);
   EXPECT_TRUE(HasWarning(r.seq, "data bytes without a status byte"));
-  EXPECT_TRUE(HasWarning(r.seq, "message cut off"));
+  EXPECT_FALSE(r.seq.dataOutOfRange);
+}
+
+TEST(SmfStatus, DataBytesAbove127BelongToTheirMessageAsTheirTopValue) {
+  // Volume FF, a note-on with key C8 and velocity 90 (running status), a pitch
+  // bend of two high bytes: each byte is data, clamped; the song goes on.
+  Track t;
+  t.Event(0, {0xB0, 7, 0xFF}).Event(0, {0x90, 0xC8, 0x90}).Event(0, {60, 0xFF});
+  t.Event(0, {0xE0, 0x80, 0xFF}).Off(96, 0, 60).Event(0, {0x80, 0xC8, 0}).On(0, 0, 64).Off(96, 0, 64).End();
+  Read r = ReadOk(File(0, 96, {t}));
+  std::vector<const Event*> c = Of(r.seq, EventKind::Channel);
+  ASSERT_EQ(c.size(), 2u);
+  EXPECT_EQ(c[0]->data2, 127);
+  EXPECT_EQ(c[1]->data1, 127);
+  EXPECT_EQ(c[1]->data2, 127);
+  std::vector<const Event*> n = Of(r.seq, EventKind::Note);
+  ASSERT_EQ(n.size(), 3u);
+  EXPECT_EQ(n[0]->data1, 127);
+  EXPECT_EQ(n[0]->data2, 127);
+  EXPECT_EQ(n[0]->duration, 768);  // the note-off with key C8 ends it
+  EXPECT_EQ(n[1]->data1, 60);
+  EXPECT_EQ(n[2]->data1, 64);
+  EXPECT_EQ(r.seq.length, 1536);
+  EXPECT_TRUE(r.seq.dataOutOfRange);
+  EXPECT_TRUE(HasWarning(r.seq, "track 1: data bytes above 127 in channel messages read as 127 (7 times)"));
 }
 
 TEST(SmfStatus, SysExPacketsAndEscapes) {

@@ -218,8 +218,9 @@ TEST_F(EngineRenderingTest, AnAuditionPlaysPacedByTheClockWithoutNotifications) 
 }
 
 // A file the loader cannot play fails LoadMIDI with the loader's code, keeps the
-// segment loaded before and leaves the log's level where it was.
-TEST_F(EngineRenderingTest, MalformedFilesFailLoadCleanly) {
+// segment loaded before, leaves the log's level where it was, and says why: in
+// the log, on a line of its own under the failure's two lines, and to the caller.
+TEST_F(EngineRenderingTest, MalformedFilesFailLoadCleanlyAndSayWhy) {
   const std::string good = Write("good.mid", TwoSecondNote());
   ASSERT_EQ(LoadMIDI(good.c_str()), S_OK);
   IDirectMusicSegment8* loaded = g_EngineState.pSegment.Get();
@@ -229,45 +230,124 @@ TEST_F(EngineRenderingTest, MalformedFilesFailLoadCleanly) {
   MidiFile endless;
   endless.Track().Note(0, 0, 60, 100, 1).Note(0x0FFFFFFF, 0, 60, 100, 1).Note(0x0FFFFFFF, 0, 60, 100, 1);
   const std::vector<std::uint8_t> endlessBytes = endless.Bytes();
-  const std::pair<const char*, std::string> rows[] = {
-      {"empty", ""},
-      {"text", "This is not a MIDI file at all, just some words.\n"},
-      {"header only", header},
-      {"track past the end", header + bytes({'M', 'T', 'r', 'k', 0, 0, 0x10, 0, 0})},
-      {"no music", header + bytes({'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0})},
-      {"lasts for days", std::string(endlessBytes.begin(), endlessBytes.end())},
-      {"cut in the header", "MThd\0\0"},
+  struct Row {
+    const char* name;
+    std::string content;
+    const char* reason;  // a part of the reason given
   };
-  for (const auto& [name, content] : rows) {
-    SCOPED_TRACE(name);
-    const std::string path = dir_.File(std::string(name) + ".mid");
-    testing_support::WriteFileBytes(path, content);
+  const Row rows[] = {
+      {"empty", "", "the file is empty"},
+      {"text", "This is not a MIDI file at all, just some words.\n", "not a Standard MIDI file"},
+      {"header only", header, "holds no track"},
+      {"track past the end", header + bytes({'M', 'T', 'r', 'k', 0, 0, 0x10, 0, 0}), "cut short before any music"},
+      {"no music", header + bytes({'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0}), "holds no music"},
+      {"long number", header + bytes({'M', 'T', 'r', 'k', 0, 0, 0, 5, 0x81, 0x81, 0x81, 0x81, 0}),
+       "a variable-length number runs over 4 bytes"},
+      {"lasts for days", std::string(endlessBytes.begin(), endlessBytes.end()), "longer than the"},
+      {"cut in the header", std::string("MThd\0\0", 6), "ends inside its header"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir_.File(std::string(row.name) + ".mid");
+    testing_support::WriteFileBytes(path, row.content);
+    g_DebugLog.CreateLogFile(dir_.File("log.txt").c_str());
     g_DebugLog.IndentUp();
     EXPECT_TRUE(FAILED(LoadMIDI(path.c_str())));
     EXPECT_EQ(g_DebugLog.Indent(), 1);
     g_DebugLog.IndentDown();
     EXPECT_EQ(g_EngineState.pSegment.Get(), loaded);
+    const std::string reason = GetLoadFailureMIDI();
+    EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
+    const std::vector<std::string> lines = testing_support::ReadLogLines(dir_.File("log.txt"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "        pLoader->GetObject - FAILED");
+    EXPECT_EQ(lines[2].rfind("        hr = 0x", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], "        " + reason);
   }
   EXPECT_TRUE(FAILED(LoadMIDI(dir_.File("missing.mid").c_str())));
+  EXPECT_EQ(GetLoadFailureMIDI(), "there is no such file");
   EXPECT_EQ(g_EngineState.pSegment.Get(), loaded);
-
-  const std::string log = testing_support::ReadFileBytes(dir_.File("log.txt"));
-  std::size_t failures = 0;
-  for (std::size_t at = 0; (at = log.find("    pLoader->GetObject - FAILED\r\n        hr = 0x", at)) != std::string::npos;
-       ++at)
-    ++failures;
-  EXPECT_EQ(failures, std::size(rows));
+  ASSERT_EQ(LoadMIDI(good.c_str()), S_OK);
+  EXPECT_EQ(GetLoadFailureMIDI(), "");
 }
 
-TEST_F(EngineRenderingTest, AFileCutShortPlaysWhatWasReadAndTheLogSaysSo) {
+// Damage that other players forgive plays, and the log says once what was wrong.
+TEST_F(EngineRenderingTest, DamagedFilesThatPlayElsewherePlayAndTheLogSaysSo) {
   std::vector<std::uint8_t> bytes = TwoSecondNote().Bytes();
   bytes.resize(bytes.size() - 6);  // the note-off and the end of the track are gone
-  const std::string path = dir_.File("cut.mid");
-  testing_support::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+  const std::string cut = dir_.File("cut.mid");
+  testing_support::WriteFileBytes(cut, std::string(bytes.begin(), bytes.end()));
   g_DebugLog.CreateLogFile(dir_.File("log.txt").c_str());
-  ASSERT_EQ(LoadMIDI(path.c_str()), S_OK);
+  ASSERT_EQ(LoadMIDI(cut.c_str()), S_OK);
   EXPECT_EQ(testing_support::ReadFileBytes(dir_.File("log.txt")),
             "LoadMIDI\r\n    The file is cut short: what was read will play");
+
+  // Controller values of FF (a published song has them): the song plays on.
+  MidiFile file;
+  file.Track().Tempo(0, k120Bpm).Event(0, {0xB0, 7, 0xFF}).Note(0, 0, 60, 100, kQuarter).Event(0, {0xB0, 10, 0xC0});
+  file.Note(0, 0, 62, 100, kQuarter);
+  const std::string loud = Write("ff.mid", file);
+  g_DebugLog.CreateLogFile(dir_.File("log.txt").c_str());
+  ASSERT_EQ(LoadMIDI(loud.c_str()), S_OK);
+  MUSIC_TIME length = 0;
+  ASSERT_EQ(g_EngineState.pSegment->GetLength(&length), S_OK);
+  EXPECT_EQ(length, static_cast<MUSIC_TIME>(2 * kQuarter));
+  EXPECT_EQ(testing_support::ReadFileBytes(dir_.File("log.txt")),
+            "LoadMIDI\r\n    The file holds data bytes out of range: each is read as 127");
+}
+
+// A rendering too loud for 16 bits comes out clamped, never wrapped around, and
+// the log says how many samples were clipped, once.
+TEST_F(EngineRenderingTest, AClippingRenderingIsClampedAndItsCountLogged) {
+  MidiFile file;
+  file.Track().Tempo(0, k120Bpm);
+  for (int channel = 0; channel < 16; ++channel) {
+    if (channel == 9) continue;
+    file.Event(0, {static_cast<std::uint8_t>(0xB0 | channel), 7, 127});
+    file.Event(0, {static_cast<std::uint8_t>(0x90 | channel), 60, 127});
+  }
+  file.Event(2 * kQuarter, {0x80, 60, 0});
+  const Conversion c = Convert(Write("loud.mid", file), 50);
+  ASSERT_EQ(c.hr, S_OK);
+  std::size_t atTheLimits = 0;
+  int jump = 0;
+  for (std::size_t i = 0; i < c.samples.size(); ++i) {
+    if (c.samples[i] == 32767 || c.samples[i] == -32768) ++atTheLimits;
+    if (i >= 2) jump = std::max(jump, std::abs(c.samples[i] - c.samples[i - 2]));
+  }
+  EXPECT_GT(atTheLimits, 1000u);
+  EXPECT_LT(jump, 16384);  // a wrapped sample jumps across the whole range
+  std::vector<std::string> clipped;
+  for (const std::string& line : testing_support::ReadLogLines(dir_.File("log.txt")))
+    if (line.find("samples were clipped") != std::string::npos) clipped.push_back(line);
+  ASSERT_EQ(clipped.size(), 1u);
+  EXPECT_EQ(clipped[0], "    " + std::to_string(atTheLimits) + " samples were clipped to the 16-bit range");
+}
+
+// An aborted conversion stops while the music sounds: the recording fades out
+// over its last milliseconds instead of ending in a step.
+TEST_F(EngineRenderingTest, AnAbortedRecordingFadesOutAtItsEnd) {
+  MidiFile file;
+  file.Track().Tempo(0, k120Bpm).Note(0, 0, 60, 100, 16 * kQuarter);
+  ASSERT_EQ(ConfigureSynthesizer(0, 50), S_OK);
+  ASSERT_EQ(LoadMIDI(Write("long.mid", file).c_str()), S_OK);
+  ASSERT_EQ(AttachRecorder(), S_OK);
+  ASSERT_EQ(PlayMIDI(TRUE), S_OK);
+  for (int poll = 0; poll < 10; ++poll) {
+    EXPECT_NE(GetNotifyMIDI(), 2);
+    platform::Sleep(100);
+  }
+  ASSERT_EQ(StopMIDI(), S_OK);
+  const std::vector<std::uint8_t> bytes = dmusic_test::TheEffectRecord().Bytes();
+  ASSERT_EQ(bytes.size(), 44100u * 17 / 10 * 4);
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), bytes.size());
+  int before = 0;
+  for (std::size_t i = samples.size() - 4410 * 2; i < samples.size() - 441 * 2; ++i)
+    before = std::max(before, std::abs(int{samples[i]}));
+  EXPECT_GT(before, 1000);
+  EXPECT_LE(std::abs(int{samples.back()}), before / 100);
+  EXPECT_LE(std::abs(int{samples[samples.size() - 2]}), before / 100);
 }
 
 TEST_F(EngineRenderingTest, ASoundFontThatCannotBeLoadedIsNamedWithTheReason) {

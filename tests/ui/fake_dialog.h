@@ -1,14 +1,26 @@
 // A dialog toolkit for tests: dialogs are plain records built from the real
 // templates, every facade call is recorded, boxes answer from a script, and tests
 // play the user's part (clicks, keys, the close box) while the dialog runs.
+//
+// Threads, as with the Qt toolkit and SendMessage: the thread that runs a dialog owns
+// it; a facade call from any other thread is queued for the owner and waits until the
+// owner serves it, which it does in ServeWhile, in ServeUntil (the script waiting),
+// and while one of its boxes or file dialogs is up. A call still waiting when the
+// dialog ends is dropped and answers empty/0/-1, as a message to a destroyed window.
+// The list view and the slider notify exactly as the Qt toolkit does
+// (platform/window/dialog.h).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/window/dialog.h"
@@ -21,6 +33,18 @@ struct MessageBoxCall {
   std::string text;
   std::string caption;
   UINT type;
+  int answer;  // what the box answered
+};
+
+struct OpenFilesCall {
+  OpenFileRequest request;
+  std::optional<std::vector<std::string>> answer;  // nullopt: cancelled
+};
+
+struct FolderCall {
+  std::string title;
+  std::string initialFolder;
+  std::optional<std::string> answer;  // nullopt: cancelled
 };
 
 class FakeToolkit;
@@ -35,9 +59,10 @@ class FakeDialog : public Dialog {
   void Click(int id);
   // The user chooses entry index of a drop-down list.
   void Choose(int id, int index);
-  // The user moves the slider.
+  // The user moves the slider to position (clamped to its range); no notification
+  // when that is where it stands.
   void MoveSlider(int id, int position);
-  // The user selects a list item (-1 clears).
+  // The user clicks list item item; -1 (or an index past the items) clicks empty space.
   void SelectListItem(int id, int item);
   void PressEnter();
   void PressEscape();
@@ -45,8 +70,14 @@ class FakeDialog : public Dialog {
   // Files dropped from a file manager; nothing happens unless the window accepts them.
   void DropFiles(std::vector<std::string> paths);
 
+  // --- waiting, on the dialog's thread ----------------------------------------------------
+  // Serves other threads' calls until done() answers true (then true) or timeout
+  // passes (then false).
+  bool ServeUntil(const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
   // --- what happened ----------------------------------------------------------------
-  // Every facade call, as "Name id args" lines, in order.
+  // Every facade call that changes something, as "Name id args" lines, in order.
   std::vector<std::string> Calls() const;
   bool Ended() const;
   INT_PTR Result() const;
@@ -104,6 +135,8 @@ class FakeDialog : public Dialog {
   std::optional<std::string> BrowseForFolder(const std::string& title, const std::string& initialFolder) override;
 
  private:
+  friend class FakeToolkit;
+
   struct Control {
     ControlKind kind;
     std::string text;
@@ -111,7 +144,9 @@ class FakeDialog : public Dialog {
     bool visible = true;
     UINT check = BST_UNCHECKED;
     std::vector<std::string> entries;  // combo entries
-    int selection = -1;                // combo or list selection
+    int selection = -1;                // combo selection
+    bool singleSelect = false;         // list view
+    std::vector<int> selected;         // list view: selected rows, ascending
     int minimum = 0, maximum = 100, position = 0;
     std::vector<int> ticks;
     std::vector<std::string> columns;
@@ -119,15 +154,38 @@ class FakeDialog : public Dialog {
     ButtonDecoration decoration;
   };
 
+  // A call another thread waits for.
+  struct PendingCall {
+    std::function<void()> run;
+    bool done = false;
+  };
+
   void Record(std::string line) const;
   Control* Find(int id);
   const Control* Find(int id) const;
-  void Notify(int id, UINT code, int item);
+  void Notify(int id, UINT code, int item, UINT oldState = 0, UINT newState = 0);
   void Command(int id, UINT code);
+  // List view: one row gains or loses the selected state, then is notified.
+  void ChangeSelection(int id, int row, bool select);
+  // List view: selects item as a click does (-1: lets go of every selected row).
+  void Select(int id, int item);
+
+  // Runs f on the dialog's thread and answers what it answered (see the header).
+  template <typename F>
+  auto OnDialogThread(F f) const -> decltype(f());
+  // Queues run for the dialog's thread; waits for it unless detached.
+  void Queue(std::function<void()> run, bool wait) const;
+  // Runs every queued call; on the dialog's thread.
+  void ServePending();
+  // Delivers msg on the dialog's thread: at once from there, else queued without waiting.
+  void Deliver(UINT msg, WPARAM wParam, LPARAM lParam);
+  // The dialog is gone: queued calls are dropped, and so are later ones.
+  void Close();
 
   FakeToolkit& toolkit_;
   const DialogTemplate& template_;
   DLGPROC proc_;
+  const std::thread::id thread_;
   mutable std::recursive_mutex lock_;
   std::map<int, Control> controls_;
   mutable std::vector<std::string> calls_;
@@ -137,6 +195,12 @@ class FakeDialog : public Dialog {
   bool broughtToFront_ = false;
   bool acceptsFiles_ = false;
   INT_PTR result_ = 0;
+
+  mutable std::mutex queueLock_;
+  mutable std::condition_variable queueChanged_;  // a call queued, run, or dropped
+  mutable std::deque<std::shared_ptr<PendingCall>> queue_;
+  mutable int waiters_ = 0;  // callers waiting in Queue
+  bool closed_ = false;
 };
 
 class FakeToolkit : public Toolkit {
@@ -150,8 +214,12 @@ class FakeToolkit : public Toolkit {
   // the file and folder dialogs are cancelled.
   void QueueOpenFiles(std::optional<std::vector<std::string>> answer);
   void QueueFolder(std::optional<std::string> answer);
+  void QueueMessageBoxAnswer(int answer);
 
+  // Each box and dialog shown, in order, with what it answered.
   std::vector<MessageBoxCall> MessageBoxes() const;
+  std::vector<OpenFilesCall> OpenFilesCalls() const;
+  std::vector<FolderCall> FolderCalls() const;
   std::vector<int> Runs() const;   // template ids of the dialogs run, in order
   int QuitRequests() const;
 
@@ -162,15 +230,18 @@ class FakeToolkit : public Toolkit {
 
  private:
   friend class FakeDialog;
-  void RecordBox(MessageBoxCall call);
-  std::optional<std::vector<std::string>> NextOpenFiles();
-  std::optional<std::string> NextFolder();
+  int AnswerBox(MessageBoxCall call);
+  std::optional<std::vector<std::string>> AnswerOpenFiles(const OpenFileRequest& request);
+  std::optional<std::string> AnswerFolder(const std::string& title, const std::string& initialFolder);
 
   mutable std::mutex lock_;
   std::map<int, Script> scripts_;
   std::deque<std::optional<std::vector<std::string>>> openFiles_;
   std::deque<std::optional<std::string>> folders_;
+  std::deque<int> boxAnswers_;
   std::vector<MessageBoxCall> boxes_;
+  std::vector<OpenFilesCall> openFilesCalls_;
+  std::vector<FolderCall> folderCalls_;
   std::vector<int> runs_;
   std::vector<FakeDialog*> running_;
   int quitRequests_ = 0;

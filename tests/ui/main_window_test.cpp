@@ -10,6 +10,7 @@
 
 #include "base/files_to_add.h"
 #include "platform/registry/registry.h"
+#include "tests/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
 namespace {
@@ -35,8 +36,11 @@ TEST_F(MainWindowTest, CreationDecoratesEveryButtonInOrderWithIconTooltipAndStyl
     about = dialog.Decoration(2001);
     removeAll = dialog.Decoration(2006);
     removeFile = dialog.Decoration(2005);
+    dialog.Click(2001);
     dialog.Click(IDOK);
   });
+  // About runs its own dialog, owned by the window.
+  EXPECT_EQ(toolkit_.Runs(), (std::vector<int>{ui::IDD_MAIN, ui::IDD_ABOUT}));
   EXPECT_EQ(decorations, (std::vector<std::string>{
                              "DecorateButton 2001 201", "DecorateButton 1 203", "DecorateButton 2004 204",
                              "DecorateButton 2006 205", "DecorateButton 2005 205", "DecorateButton 2007 206",
@@ -298,6 +302,42 @@ TEST_F(MainWindowTest, ConvertLocksOutAuditionsAndAbortOnlyRaisesTheFlag) {
   EXPECT_FALSE(playAfterConvert);
   EXPECT_FALSE(convertAfter);
   EXPECT_EQ(Count(LogLines(), "Message: CONVERT"), 1);
+}
+
+TEST_F(MainWindowTest, ClosingDuringABatchStopsTheWorkerFirstAndLeavesNoFileBehind) {
+  // Ten minutes of music: the batch is still on its first file when the window closes.
+  const std::string song = temp_.File("long.mid");
+  dmusic_test::MidiFile midi;
+  midi.Tempo(0, 500000);
+  for (int i = 0; i < 1200; ++i) midi.Note(0, 0, 60 + i % 12, 100, 768);
+  midi.Write(song);
+  toolkit_.QueueOpenFiles(std::vector<std::string>{song});
+  const std::filesystem::path output = temp_.Path() / "wav";
+  std::filesystem::create_directories(output);
+  bool playing = false;
+  Run([&](FakeDialog& dialog) {
+    dialog.Click(2004);
+    dialog.Click(2008);
+    playing = dialog.ServeUntil([&] { return dialog.ItemText(2016) == "File: long.mid"; });
+    dialog.CloseBox();
+  });
+  EXPECT_TRUE(playing);
+  EXPECT_TRUE(std::filesystem::is_empty(output));
+  const char* tmp = std::getenv("TMPDIR");
+  for (const auto& entry : std::filesystem::directory_iterator(tmp)) {
+    EXPECT_NE(entry.path().filename().string().rfind("ovh", 0), 0u) << entry.path();
+  }
+  // The worker left the engine before the window let it go; the log ends as usual.
+  // (The window's and the worker's lines share one indentation.)
+  std::vector<std::string> lines = LogLines();
+  for (std::string& line : lines) line.erase(0, line.find_first_not_of(' '));
+  const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };
+  EXPECT_LT(at("Message: CLOSE"), at("Thread - ok"));
+  EXPECT_LT(at("Thread - ok"), at("Message: DESTROY"));
+  EXPECT_LT(at("Message: DESTROY"), static_cast<std::ptrdiff_t>(lines.size()));
+  EXPECT_EQ(Count(lines, "Thread - ok"), 1);
+  EXPECT_TRUE(LogHas({"Message: DESTROY", "    RemoveDirectMusic"}));
+  EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
 
 TEST_F(MainWindowTest, ExitStopsAPlayingAuditionBeforeTheEngineGoesAndSkipsTheCloseSteps) {

@@ -1,22 +1,35 @@
 // The Qt toolkit on the offscreen platform: dialog 102 built from its template, the
-// keys, the close box, painting, calls from another thread, and a procedure's
-// exception.
+// keys, the close box, painting, calls from another thread, a procedure's exception;
+// the list view and slider notifying as the fake toolkit does; the real file dialog,
+// folder browser and message box answering as the facade promises.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSlider>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -24,6 +37,7 @@
 #include "base/shell_handles.h"
 #include "platform/instance/single_instance.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/fake_dialog.h"
 #include "ui/dialog_template.h"
 #include "ui/drawing_helpers.h"
 #include "ui/main_window.h"
@@ -41,9 +55,13 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace {
 
+constexpr int kList = 2003;
+constexpr int kSlider = 2026;
+
 // What the test procedure saw, and what it does while the dialog runs.
 struct Probe {
   std::vector<std::pair<UINT, WPARAM>> messages;  // WM_COMMAND and registered messages
+  std::vector<std::string> notes;                  // WM_NOTIFY, as Describe gives them
   std::function<void(HWND)> whileRunning;          // runs once the loop is going
   bool forwardToMain = false;                      // let MainDlgProc answer too
   bool throwOnCommand = false;
@@ -51,10 +69,30 @@ struct Probe {
 };
 Probe* g_probe = nullptr;
 
+// A notification, with the list's count and selection as the procedure finds them then.
+std::string Describe(HWND hDlg, const NMLISTVIEW& n) {
+  ui::Dialog& dialog = ui::Dlg(hDlg);
+  const std::string item = std::to_string(n.iItem);
+  const std::string list =
+      " (count " + std::to_string(dialog.ListCount(kList)) + ", sel " + std::to_string(dialog.ListGetSel(kList)) + ")";
+  switch (n.hdr.code) {
+    case LVN_INSERTITEM: return "insert " + item + list;
+    case LVN_DELETEITEM: return "delete " + item + list;
+    case LVN_DELETEALLITEMS: return "delete all " + item + list;
+    case LVN_ITEMCHANGED:
+      return "changed " + item + " " + std::to_string(n.uOldState) + "->" + std::to_string(n.uNewState) +
+             (n.uChanged == LVIF_STATE ? "" : " without LVIF_STATE") + list;
+    case NM_CLICK: return "click " + item;
+    case TRBN_THUMBPOSCHANGING: return "slider " + std::to_string(dialog.SliderGetPos(kSlider));
+    default: return "code " + std::to_string(static_cast<int>(n.hdr.code));
+  }
+}
+
 INT_PTR ProbeProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
   Probe& probe = *g_probe;
   if (QThread::currentThread() != qApp->thread()) probe.onWindowThread = false;
   if (msg == WM_COMMAND || msg >= kFirstRegisteredMessage) probe.messages.emplace_back(msg, wParam);
+  if (msg == WM_NOTIFY) probe.notes.push_back(Describe(hDlg, *reinterpret_cast<const NMLISTVIEW*>(lParam)));
   if (msg == WM_COMMAND && probe.throwOnCommand) throw std::runtime_error("fault in the window");
   if (msg == WM_INITDIALOG && probe.whileRunning) {
     QTimer::singleShot(0, qApp, [hDlg, &probe] { probe.whileRunning(hDlg); });
@@ -283,6 +321,303 @@ TEST_F(QtDialogTest, AnExceptionInTheProcedureEndsTheDialogAndLeavesRunDialog) {
   EXPECT_EQ(probe_.messages.size(), seen);
   // No top-level dialog stays on screen.
   for (QWidget* widget : QApplication::topLevelWidgets()) EXPECT_FALSE(widget->isVisible());
+}
+
+// Calls step every few milliseconds on the window thread until it answers true.
+void Poll(std::function<bool()> step) {
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
+    if (!step()) return;
+    timer->stop();
+    timer->deleteLater();
+  });
+  timer->start(5);
+}
+
+// Acts once on the modal dialog of type T as soon as it is up, as its user.
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+  Poll([act] {
+    auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return false;
+    act(dialog);
+    return true;
+  });
+}
+
+// Lets the window thread work until done() holds, for at most five seconds.
+bool WaitFor(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// One step of the list and slider table: what is done, and what the procedure hears.
+struct Step {
+  enum Kind { Insert, Delete, DeleteAll, Select, Click, SliderKey, SetPos, SetRange } kind;
+  int arg;
+  std::vector<std::string> heard;
+};
+
+// The user's part, played on either toolkit.
+struct User {
+  std::function<void(HWND, int row)> click;   // -1: empty space
+  std::function<void(HWND)> sliderRight;      // one step to the right
+};
+
+void RunSteps(HWND hDlg, const std::vector<Step>& steps, const User& user, const char* toolkit) {
+  ui::Dialog& dialog = ui::Dlg(hDlg);
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    g_probe->notes.clear();
+    switch (step.kind) {
+      case Step::Insert: dialog.ListInsertItem(kList, step.arg, "file" + std::to_string(i)); break;
+      case Step::Delete: dialog.ListDeleteItem(kList, step.arg); break;
+      case Step::DeleteAll: dialog.ListDeleteAllItems(kList); break;
+      case Step::Select: dialog.ListSetSel(kList, step.arg); break;
+      case Step::Click: user.click(hDlg, step.arg); break;
+      case Step::SliderKey: user.sliderRight(hDlg); break;
+      case Step::SetPos: dialog.SliderSetPos(kSlider, step.arg); break;
+      case Step::SetRange: dialog.SliderSetRange(kSlider, 0, step.arg); break;
+    }
+    EXPECT_EQ(g_probe->notes, step.heard) << toolkit << ", step " << i;
+  }
+}
+
+TEST_F(QtDialogTest, ListAndSliderNotifyAsTheFakeToolkitDoesInWindowsOrder) {
+  // LVIS_SELECTED is 2.
+  const std::vector<Step> steps = {
+      {Step::Insert, 0, {"insert 0 (count 1, sel -1)"}},
+      {Step::Insert, 1, {"insert 1 (count 2, sel -1)"}},
+      {Step::Insert, 2, {"insert 2 (count 3, sel -1)"}},
+      {Step::Select, 0, {"changed 0 0->2 (count 3, sel 0)"}},
+      {Step::Select, 0, {}},
+      {Step::Click, 2, {"changed 0 2->0 (count 3, sel -1)", "changed 2 0->2 (count 3, sel 2)", "click 2"}},
+      {Step::Click, 2, {"click 2"}},
+      // The selection moves with its item, unannounced.
+      {Step::Insert, 0, {"insert 0 (count 4, sel 3)"}},
+      {Step::Delete, 0, {"delete 0 (count 4, sel 3)"}},
+      {Step::Select, 1, {"changed 2 2->0 (count 3, sel -1)", "changed 1 0->2 (count 3, sel 1)"}},
+      // A selected item loses its state, then goes while it still counts.
+      {Step::Delete, 1, {"changed 1 2->0 (count 3, sel -1)", "delete 1 (count 3, sel -1)"}},
+      {Step::Select, 7, {}},
+      {Step::Delete, 7, {}},
+      {Step::Select, 1, {"changed 1 0->2 (count 2, sel 1)"}},
+      {Step::Click, -1, {"changed 1 2->0 (count 2, sel -1)", "click -1"}},
+      {Step::Select, 0, {"changed 0 0->2 (count 2, sel 0)"}},
+      {Step::Select, -1, {"changed 0 2->0 (count 2, sel -1)"}},
+      {Step::Select, 1, {"changed 1 0->2 (count 2, sel 1)"}},
+      {Step::DeleteAll, 0,
+       {"delete all -1 (count 2, sel -1)", "delete 0 (count 2, sel -1)", "delete 1 (count 2, sel -1)"}},
+      {Step::DeleteAll, 0, {"delete all -1 (count 0, sel -1)"}},
+      // The program's own slider moves are not announced; the user's are, once each.
+      {Step::SetRange, 100, {}},
+      {Step::SetPos, 50, {}},
+      {Step::SliderKey, 0, {"slider 51"}},
+      {Step::SetPos, 100, {}},
+      {Step::SliderKey, 0, {}},
+      {Step::SetRange, 20, {}},
+  };
+
+  const User qtUser{
+      [](HWND hDlg, int row) {
+        auto* list = Control<QTreeWidget>(hDlg, kList);
+        QWidget* viewport = list->viewport();
+        const QPoint point = row >= 0 ? list->visualItemRect(list->topLevelItem(row)).center()
+                                      : QPoint(viewport->width() / 2, viewport->height() - 3);
+        QMouseEvent press(QEvent::MouseButtonPress, point, viewport->mapToGlobal(point), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, point, viewport->mapToGlobal(point), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &release);
+      },
+      [](HWND hDlg) { Key(Control<QSlider>(hDlg, kSlider), Qt::Key_Right); }};
+  probe_.whileRunning = [&](HWND hDlg) {
+    RunSteps(hDlg, steps, qtUser, "Qt");
+    EndDialog(hDlg, 0);
+  };
+  Run();
+
+  probe_.whileRunning = nullptr;  // the fake's script plays the user there
+  ui::testing::FakeToolkit fake;
+  fake.SetScript(ui::IDD_MAIN, [&](ui::testing::FakeDialog& dialog) {
+    const User fakeUser{[&dialog](HWND, int row) { dialog.SelectListItem(kList, row); },
+                        [&dialog](HWND) { dialog.MoveSlider(kSlider, dialog.SliderGetPos(kSlider) + 1); }};
+    RunSteps(dialog.Handle(), steps, fakeUser, "fake");
+  });
+  ui::SetToolkit(&fake);
+  Run();
+}
+
+TEST_F(QtDialogTest, SliderNotifiesOnceForEachWheelTurnAndDrag) {
+  std::vector<std::string> heard;
+  probe_.whileRunning = [&](HWND hDlg) {
+    ui::Dlg(hDlg).SliderSetRange(kSlider, 0, 100);
+    ui::Dlg(hDlg).SliderSetPos(kSlider, 50);
+    QSlider* slider = Control<QSlider>(hDlg, kSlider);
+    const QPointF centre = slider->rect().center();
+    QWheelEvent wheel(centre, slider->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(slider, &wheel);
+    probe_.notes.clear();
+    slider->setSliderDown(true);  // the user drags the thumb
+    slider->setSliderPosition(60);
+    slider->setSliderPosition(70);
+    slider->setSliderDown(false);
+    heard = probe_.notes;
+    EndDialog(hDlg, 0);
+  };
+  probe_.notes.clear();
+  Run();
+  EXPECT_EQ(heard, (std::vector<std::string>{"slider 60", "slider 70"}));
+}
+
+TEST_F(QtDialogTest, FileDialogShowsBothFiltersInAnyCaseAndAnswersFullPathsInOrder) {
+  const std::filesystem::path folder = std::filesystem::canonical(temp_.Path()) / "midi";
+  std::filesystem::create_directories(folder / "sub");
+  for (const char* name : {"song.mid", "SONG.MID", "Song.Mid", "tune.MIDI", "Party.Kar", "notes.txt"}) {
+    testing_support::WriteFileBytes(folder / name, "x");
+  }
+  const ui::OpenFileRequest request{
+      {{"MIDI Files (*.MID, *.MIDI)", "*.MID;*.MIDI"}, {"Karaoke Files (*.KAR)", "*.KAR"}}, folder.string(), "", true};
+  const QString root = QString::fromStdString(folder.string());
+
+  std::vector<std::string> descriptions, midiShown, karaokeShown;
+  std::string openedIn;
+  std::optional<std::vector<std::string>> chosen, cancelled{std::vector<std::string>{}};
+  // The files the dialog offers (enabled, not folders), sorted.
+  auto shown = [root](QFileDialog* dialog) {
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    std::vector<std::string> names;
+    const QModelIndex parent = model->index(root);
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+      const QModelIndex index = model->index(row, 0, parent);
+      if (!model->isDir(index) && (model->flags(index) & Qt::ItemIsEnabled)) {
+        names.push_back(model->fileName(index).toStdString());
+      }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  probe_.whileRunning = [&](HWND hDlg) {
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+      for (int i = 0; i < types->count(); ++i) descriptions.push_back(types->itemText(i).toStdString());
+      openedIn = dialog->directory().absolutePath().toStdString();
+      WaitFor([&] { return shown(dialog).size() >= 4; });
+      midiShown = shown(dialog);
+      dialog->selectNameFilter(dialog->nameFilters().at(1));
+      WaitFor([&] { return shown(dialog).size() == 1; });
+      karaokeShown = shown(dialog);
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+          ->setText(QStringLiteral("\"tune.MIDI\" \"song.mid\" \"SONG.MID\""));
+      static_cast<QDialog*>(dialog)->accept();  // the Open or Choose button
+    });
+    chosen = ui::Dlg(hDlg).OpenFiles(request);
+    WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    cancelled = ui::Dlg(hDlg).OpenFiles(request);
+    EndDialog(hDlg, 0);
+  };
+  Run();
+
+  EXPECT_EQ(descriptions, (std::vector<std::string>{"MIDI Files (*.MID, *.MIDI)", "Karaoke Files (*.KAR)"}));
+  EXPECT_EQ(openedIn, folder.string());
+  EXPECT_EQ(midiShown, (std::vector<std::string>{"SONG.MID", "Song.Mid", "song.mid", "tune.MIDI"}));
+  EXPECT_EQ(karaokeShown, (std::vector<std::string>{"Party.Kar"}));
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, (std::vector<std::string>{(folder / "tune.MIDI").string(), (folder / "song.mid").string(),
+                                               (folder / "SONG.MID").string()}));
+  EXPECT_FALSE(cancelled.has_value());
+}
+
+TEST_F(QtDialogTest, FolderBrowserOpensOnTheCurrentFolderAndAnswersOnlyFolders) {
+  const std::filesystem::path base = std::filesystem::canonical(temp_.Path());
+  std::filesystem::create_directories(base / "wav");
+  std::filesystem::create_directories(base / "other");
+  testing_support::WriteFileBytes(base / "readme.txt", "x");
+  std::string title, openedIn;
+  std::vector<std::string> selectedAtStart;
+  bool keptOpenOnAFile = false;
+  std::optional<std::string> kept, other, cancelled{""};
+  probe_.whileRunning = [&](HWND hDlg) {
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      title = dialog->windowTitle().toStdString();
+      openedIn = dialog->directory().absolutePath().toStdString();
+      for (const QString& path : dialog->selectedFiles()) selectedAtStart.push_back(path.toStdString());
+      static_cast<QDialog*>(dialog)->accept();  // the Open or Choose button
+    });
+    kept = ui::Dlg(hDlg).BrowseForFolder("Select a folder", (base / "wav").string());
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      dialog->selectFile(QString::fromStdString((base / "readme.txt").string()));
+      static_cast<QDialog*>(dialog)->accept();  // the Open or Choose button
+      keptOpenOnAFile = dialog->isVisible();
+      dialog->selectFile(QString::fromStdString((base / "other").string()));
+      static_cast<QDialog*>(dialog)->accept();  // the Open or Choose button
+    });
+    other = ui::Dlg(hDlg).BrowseForFolder("Select a folder", (base / "wav").string());
+    WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    cancelled = ui::Dlg(hDlg).BrowseForFolder("Select a folder", (base / "wav").string());
+    EndDialog(hDlg, 0);
+  };
+  Run();
+
+  EXPECT_EQ(title, "Select a folder");
+  // Selected among its neighbours, as a folder tree shows it.
+  EXPECT_EQ(openedIn, base.string());
+  EXPECT_EQ(selectedAtStart, std::vector<std::string>{(base / "wav").string()});
+  EXPECT_EQ(kept, (base / "wav").string());
+  EXPECT_TRUE(keptOpenOnAFile);
+  EXPECT_EQ(other, (base / "other").string());
+  EXPECT_FALSE(cancelled.has_value());
+}
+
+TEST_F(QtDialogTest, AMessageBoxFromAnotherThreadBlocksThatThreadWhileTheWindowKeepsServing) {
+  std::atomic<int> answer{0};
+  std::atomic<bool> boxReturned{false}, helperDone{false};
+  bool returnedWhileUp = true, modalToTheWindow = false;
+  QString boxText, boxCaption;
+  std::string labelSeen;
+  std::thread worker, helper;
+  probe_.whileRunning = [&](HWND hDlg) {
+    worker = std::thread([&, hDlg] {
+      answer = MessageBoxA(hDlg, "Can't load MIDI File", "Error", MB_OK | MB_ICONERROR);
+      boxReturned = true;
+    });
+    WhenModal<QMessageBox>([&, hDlg](QMessageBox* box) {
+      boxText = box->text();
+      boxCaption = box->windowTitle();
+      modalToTheWindow = box->windowModality() == Qt::WindowModal && box->parentWidget() == Facade(hDlg).Surface();
+      // While the box is up, a third thread's call is served and the timers run.
+      helper = std::thread([&, hDlg] {
+        SetDlgItemTextA(hDlg, 2016, "File: song.mid");
+        helperDone = true;
+      });
+      Poll([&, box] {
+        if (!helperDone) return false;
+        returnedWhileUp = boxReturned;
+        box->button(QMessageBox::Ok)->click();
+        return true;
+      });
+    });
+    Poll([&, hDlg] {
+      if (!boxReturned) return false;
+      labelSeen = ui::Dlg(hDlg).ItemText(2016);
+      EndDialog(hDlg, 0);
+      return true;
+    });
+  };
+  Run();
+  worker.join();
+  helper.join();
+
+  EXPECT_EQ(boxText, QStringLiteral("Can't load MIDI File"));
+  EXPECT_EQ(boxCaption, QStringLiteral("Error"));
+  EXPECT_TRUE(modalToTheWindow);
+  EXPECT_FALSE(returnedWhileUp);
+  EXPECT_EQ(answer, IDOK);
+  EXPECT_EQ(labelSeen, "File: song.mid");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ const char* ThemeName(int resourceId) {
     case 207: return "media-playback-stop";
     case 208: return "document-save";
     case 209: return "process-stop";
+    case 212: return "go-home";
     default: return nullptr;
   }
 }
@@ -84,6 +85,16 @@ void DrawPicture(QPainter& p, int resourceId, qreal s) {
       p.drawEllipse(QRectF(m / 2, m / 2, s - m, s - m));
       p.drawLine(QPointF(s * 0.3, s * 0.3), QPointF(s * 0.7, s * 0.7));
       p.drawLine(QPointF(s * 0.7, s * 0.3), QPointF(s * 0.3, s * 0.7));
+      break;
+    }
+    case 212: {  // Home page: a house
+      QPainterPath house;
+      house.moveTo(m / 2, s * 0.5);
+      house.lineTo(s / 2, m / 2);
+      house.lineTo(s - m / 2, s * 0.5);
+      p.drawPath(house);
+      p.drawRect(QRectF(s * 0.25, s * 0.48, s * 0.5, s * 0.42));
+      p.drawLine(QPointF(s / 2, s * 0.9), QPointF(s / 2, s * 0.68));
       break;
     }
     default:

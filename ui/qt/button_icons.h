@@ -7,7 +7,7 @@
 namespace ui::qt {
 
 // 201 About, 203 Exit, 204 Add, 205 Remove, 206 Play, 207 Stop, 208 Convert,
-// 209 Abort. Unknown numbers give a null icon.
+// 209 Abort, 212 Home page. Unknown numbers give a null icon.
 QIcon ButtonIcon(int resourceId);
 
 // The drawn picture alone, without looking at the theme.

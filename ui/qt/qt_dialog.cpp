@@ -8,8 +8,10 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QComboBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -18,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,6 +31,8 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <numeric>
 #include <type_traits>
 
@@ -81,6 +86,42 @@ class PainterContext : public DeviceContext {
  private:
   QPainter* painter_;
 };
+
+// Hands the left mouse button's presses and releases on the watched widget to
+// functions, before the widget handles them.
+class ClickWatcher : public QObject {
+ public:
+  ClickWatcher(QObject* watched, std::function<void(QPoint)> onPress, std::function<void(QPoint)> onRelease)
+      : QObject(watched), onPress_(std::move(onPress)), onRelease_(std::move(onRelease)) {
+    watched->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease) return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) return false;
+    (event->type() == QEvent::MouseButtonPress ? onPress_ : onRelease_)(mouse->position().toPoint());
+    return false;
+  }
+
+ private:
+  std::function<void(QPoint)> onPress_;
+  std::function<void(QPoint)> onRelease_;
+};
+
+// The folder a file dialog opens in: a file stands for its folder, a folder that does
+// not exist for its nearest existing parent; the current folder when none is left.
+QString StartingFolder(const std::string& requested) {
+  if (requested.empty()) return QDir::currentPath();
+  QString path = QFileInfo(Q(requested)).absoluteFilePath();
+  while (!QFileInfo(path).isDir()) {
+    const QString parent = QFileInfo(path).absolutePath();
+    if (parent == path) return QDir::currentPath();
+    path = parent;
+  }
+  return path;
+}
 
 Qt::Alignment LabelAlignment(DWORD style) {
   switch (style & 0x3) {
@@ -260,15 +301,20 @@ void QtDialog::Build() {
         list->setHeaderHidden(true);
         list->setSelectionMode((c.style & kSingleSelect) != 0 ? QAbstractItemView::SingleSelection
                                                               : QAbstractItemView::ExtendedSelection);
-        list->setSelectionBehavior(QAbstractItemView::SelectItems);
+        // Items are selected whole, as list view items are; full-row select only
+        // changes how the row is drawn.
+        list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->header()->setStretchLastSection(false);
-        QObject::connect(list, &QTreeWidget::itemSelectionChanged, surface_.get(), [this, id, list] {
-          const auto selected = list->selectedItems();
-          SendNotify(id, LVN_ITEMCHANGED, selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first()));
-        });
-        QObject::connect(list, &QTreeWidget::itemClicked, surface_.get(), [this, id, list](QTreeWidgetItem* item) {
-          SendNotify(id, NM_CLICK, list->indexOfTopLevelItem(item));
-        });
+        QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, surface_.get(),
+                         [this, id] { OnUserSelection(id); });
+        // A press on empty space lets go of the selection, as a list view does on the
+        // button's press; the release is the click.
+        new ClickWatcher(
+            list->viewport(),
+            [list](QPoint point) {
+              if (list->isEnabled() && !list->indexAt(point).isValid()) list->selectionModel()->clearSelection();
+            },
+            [this, id](QPoint point) { OnUserClick(id, point); });
         widget = list;
         break;
       }
@@ -278,7 +324,7 @@ void QtDialog::Build() {
         slider->setTickPosition(QSlider::NoTicks);  // marks appear as the program sets them
         // Only the user's moves notify; positions set by the program do not.
         QObject::connect(slider, &QSlider::valueChanged, surface_.get(), [this, id](int) {
-          if (notifySilence_ == 0) SendNotify(id, TRBN_THUMBPOSCHANGING);
+          if (silence_ == 0) SendNotify(id, TRBN_THUMBPOSCHANGING);
         });
         widget = slider;
         break;
@@ -303,7 +349,7 @@ void QtDialog::Build() {
     int height = py(c.cy);
     if (c.kind == ControlKind::ComboList) height = widget->sizeHint().height();  // cy is the dropped height
     widget->setGeometry(px(c.x), py(c.y), px(c.cx), height);
-    controls_.push_back(Control{c.kind, id, widget, {}});
+    controls_.push_back(Control{c.kind, id, widget, {}, {}});
   }
 }
 
@@ -394,12 +440,14 @@ void QtDialog::End(INT_PTR result) {
   });
 }
 
-const QtDialog::Control* QtDialog::Find(int id) const {
-  for (const Control& control : controls_) {
+QtDialog::Control* QtDialog::Find(int id) {
+  for (Control& control : controls_) {
     if (control.id == id) return &control;
   }
   return nullptr;
 }
+
+const QtDialog::Control* QtDialog::Find(int id) const { return const_cast<QtDialog*>(this)->Find(id); }
 
 template <typename W>
 W* QtDialog::Widget(int id, ControlKind kind) const {
@@ -430,7 +478,7 @@ void QtDialog::SendCommand(int id, UINT code) {
   Send(WM_COMMAND, MAKEWPARAM(static_cast<unsigned>(id), code), reinterpret_cast<LPARAM>(Item(id)));
 }
 
-void QtDialog::SendNotify(int id, UINT code, int item) {
+void QtDialog::SendNotify(int id, UINT code, int item, UINT oldState, UINT newState) {
   NMLISTVIEW record{};
   record.hdr.hwndFrom = Item(id);
   record.hdr.idFrom = static_cast<UINT_PTR>(id);
@@ -438,7 +486,8 @@ void QtDialog::SendNotify(int id, UINT code, int item) {
   record.iItem = item;
   if (code == LVN_ITEMCHANGED) {
     record.uChanged = LVIF_STATE;
-    record.uNewState = item >= 0 ? LVIS_SELECTED : 0;
+    record.uOldState = oldState;
+    record.uNewState = newState;
   }
   Send(WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&record));
 }
@@ -615,9 +664,9 @@ void QtDialog::SliderSetRange(int id, int minimum, int maximum) {
   OnWindowThread([=, this] {
     auto* slider = Widget<QSlider>(id, ControlKind::Slider);
     if (slider == nullptr) return;
-    ++notifySilence_;
+    ++silence_;
     slider->setRange(minimum, maximum);
-    --notifySilence_;
+    --silence_;
   });
 }
 
@@ -625,9 +674,9 @@ void QtDialog::SliderSetPos(int id, int position) {
   OnWindowThread([=, this] {
     auto* slider = Widget<QSlider>(id, ControlKind::Slider);
     if (slider == nullptr) return;
-    ++notifySilence_;
+    ++silence_;
     slider->setValue(position);
-    --notifySilence_;
+    --silence_;
   });
 }
 
@@ -678,11 +727,81 @@ int QtDialog::ProgressGetPos(int id) const {
 
 // --- list view ---------------------------------------------------------------------
 
+namespace {
+
+// The rows the view shows selected, ascending.
+std::vector<int> ViewSelection(const QTreeWidget& list) {
+  std::vector<int> rows;
+  for (const QModelIndex& index : list.selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+bool Contains(const std::vector<int>& rows, int row) { return std::binary_search(rows.begin(), rows.end(), row); }
+
+}  // namespace
+
+void QtDialog::ShowSelection(const Control& control) {
+  auto* list = static_cast<QTreeWidget*>(control.widget);
+  if (ViewSelection(*list) == control.selected) return;
+  ++silence_;
+  QItemSelection selection;
+  for (int row : control.selected) {
+    const QModelIndex index = list->model()->index(row, 0);
+    if (index.isValid()) selection.select(index, index);
+  }
+  list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  --silence_;
+}
+
+void QtDialog::ChangeSelection(Control& control, int row, bool select) {
+  auto& rows = control.selected;
+  if (Contains(rows, row) == select) return;
+  if (select) {
+    rows.insert(std::upper_bound(rows.begin(), rows.end(), row), row);
+  } else {
+    rows.erase(std::lower_bound(rows.begin(), rows.end(), row));
+  }
+  ShowSelection(control);
+  SendNotify(control.id, LVN_ITEMCHANGED, row, select ? 0 : LVIS_SELECTED, select ? LVIS_SELECTED : 0);
+}
+
+void QtDialog::OnUserSelection(int id) {
+  if (silence_ > 0) return;
+  Control* control = Find(id);
+  if (control == nullptr) return;
+  const std::vector<int> now = ViewSelection(*static_cast<QTreeWidget*>(control->widget));
+  std::vector<int> lost, gained;
+  std::set_difference(control->selected.begin(), control->selected.end(), now.begin(), now.end(),
+                      std::back_inserter(lost));
+  std::set_difference(now.begin(), now.end(), control->selected.begin(), control->selected.end(),
+                      std::back_inserter(gained));
+  // Windows reports the losses, then the gains, each once its own change holds: the
+  // view takes the changes one at a time. When the procedure changes the selection
+  // itself meanwhile, the rest of the user's change is dropped.
+  std::vector<int> expected = control->selected;
+  for (int row : lost) {
+    if (control->selected != expected) return;
+    expected.erase(std::lower_bound(expected.begin(), expected.end(), row));
+    ChangeSelection(*control, row, false);
+  }
+  for (int row : gained) {
+    if (control->selected != expected) return;
+    expected.insert(std::upper_bound(expected.begin(), expected.end(), row), row);
+    ChangeSelection(*control, row, true);
+  }
+}
+
+void QtDialog::OnUserClick(int id, QPoint point) {
+  auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
+  if (list == nullptr || !list->isEnabled()) return;
+  const QModelIndex index = list->indexAt(point);
+  SendNotify(id, NM_CLICK, index.isValid() ? index.row() : -1);
+}
+
 void QtDialog::ListSetFullRowSelect(int id, bool on) {
   OnWindowThread([=, this] {
-    if (auto* list = Widget<QTreeWidget>(id, ControlKind::ListView)) {
-      list->setSelectionBehavior(on ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
-    }
+    if (auto* list = Widget<QTreeWidget>(id, ControlKind::ListView)) list->setAllColumnsShowFocus(on);
   });
 }
 
@@ -718,13 +837,18 @@ std::vector<std::string> QtDialog::ListColumns(int id) const {
 
 int QtDialog::ListInsertItem(int id, int index, const std::string& text) {
   return OnWindowThread([&, this] {
-    auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
-    if (list == nullptr) return -1;
+    Control* control = Find(id);
+    if (control == nullptr || control->kind != ControlKind::ListView) return -1;
+    auto* list = static_cast<QTreeWidget*>(control->widget);
     const int at = std::clamp(index, 0, list->topLevelItemCount());
     auto* item = new QTreeWidgetItem();
     item->setText(0, Q(text));
     item->setToolTip(0, Q(text));
+    ++silence_;
     list->insertTopLevelItem(at, item);
+    --silence_;
+    for (int& row : control->selected) row += row >= at ? 1 : 0;
+    ShowSelection(*control);
     SendNotify(id, LVN_INSERTITEM, at);
     return at;
   });
@@ -752,20 +876,39 @@ std::string QtDialog::ListItemText(int id, int item, int subItem) const {
 
 bool QtDialog::ListDeleteItem(int id, int item) {
   return OnWindowThread([=, this] {
-    auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
-    if (list == nullptr || item < 0 || item >= list->topLevelItemCount()) return false;
+    Control* control = Find(id);
+    if (control == nullptr || control->kind != ControlKind::ListView) return false;
+    auto* list = static_cast<QTreeWidget*>(control->widget);
+    if (item < 0 || item >= list->topLevelItemCount()) return false;
+    ChangeSelection(*control, item, false);
     SendNotify(id, LVN_DELETEITEM, item);
+    // The procedure may have changed the list meanwhile.
+    if (item >= list->topLevelItemCount()) return false;
+    ++silence_;
     std::unique_ptr<QTreeWidgetItem> removed(list->takeTopLevelItem(item));
+    --silence_;
+    auto& rows = control->selected;
+    rows.erase(std::remove(rows.begin(), rows.end(), item), rows.end());
+    for (int& row : rows) row -= row > item ? 1 : 0;
+    ShowSelection(*control);
     return true;
   });
 }
 
 void QtDialog::ListDeleteAllItems(int id) {
   OnWindowThread([=, this] {
-    auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
-    if (list == nullptr) return;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) SendNotify(id, LVN_DELETEITEM, i);
+    Control* control = Find(id);
+    if (control == nullptr || control->kind != ControlKind::ListView) return;
+    auto* list = static_cast<QTreeWidget*>(control->widget);
+    control->selected.clear();
+    ShowSelection(*control);
+    SendNotify(id, LVN_DELETEALLITEMS, -1);
+    const int count = list->topLevelItemCount();
+    for (int i = 0; i < count && i < list->topLevelItemCount(); ++i) SendNotify(id, LVN_DELETEITEM, i);
+    ++silence_;
     list->clear();
+    --silence_;
+    control->selected.clear();
   });
 }
 
@@ -778,23 +921,25 @@ int QtDialog::ListCount(int id) const {
 
 int QtDialog::ListGetSel(int id) const {
   return OnWindowThread([=, this] {
-    auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
-    if (list == nullptr) return -1;
-    const auto selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
+    const Control* control = Find(id);
+    if (control == nullptr || control->kind != ControlKind::ListView || control->selected.empty()) return -1;
+    return control->selected.front();
   });
 }
 
 void QtDialog::ListSetSel(int id, int item) {
   OnWindowThread([=, this] {
-    auto* list = Widget<QTreeWidget>(id, ControlKind::ListView);
-    if (list == nullptr) return;
-    if (QTreeWidgetItem* row = list->topLevelItem(item)) {
-      list->setCurrentItem(row);
-      row->setSelected(true);
-    } else {
-      list->clearSelection();
+    Control* control = Find(id);
+    if (control == nullptr || control->kind != ControlKind::ListView) return;
+    auto* list = static_cast<QTreeWidget*>(control->widget);
+    if (item < -1 || item >= list->topLevelItemCount()) return;
+    if (item >= 0 && Contains(control->selected, item)) return;
+    // A single-selection list lets go of its selected item first; -1 lets go of all.
+    if (item == -1 || list->selectionMode() == QAbstractItemView::SingleSelection) {
+      const std::vector<int> previous = control->selected;
+      for (int row : previous) ChangeSelection(*control, row, false);
     }
+    if (item >= 0) ChangeSelection(*control, item, true);
   });
 }
 
@@ -842,11 +987,14 @@ void QtDialog::ServeWhile(const std::function<bool()>& busy) {
 }
 
 int QtDialog::MessageBox(const std::string& text, const std::string& caption, UINT type) {
+  // Another thread's box is shown by the window's thread, whose loop keeps serving
+  // while the calling thread waits for the answer.
   return OnWindowThread([&, this] {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     if ((type & 0xF0) == MB_ICONERROR) icon = QMessageBox::Critical;
     if ((type & 0xF0) == MB_ICONINFORMATION) icon = QMessageBox::Information;
     QMessageBox box(icon, Q(caption), Q(text), QMessageBox::Ok, surface_.get());
+    box.setWindowModality(Qt::WindowModal);
     box.exec();
     return IDOK;
   });
@@ -854,37 +1002,52 @@ int QtDialog::MessageBox(const std::string& text, const std::string& caption, UI
 
 std::optional<std::vector<std::string>> QtDialog::OpenFiles(const OpenFileRequest& request) {
   return OnWindowThread([&, this]() -> std::optional<std::vector<std::string>> {
-    // Each filter shows its own description; its patterns match either case.
+    // Qt's own dialog rather than the desktop's: the same on every desktop.
+    QFileDialog dialog(surface_.get());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The filter list shows each description as given, without the patterns behind it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (!request.title.empty()) dialog.setWindowTitle(Q(request.title));
+    // Each filter as "description (patterns)", its ';'-separated patterns space-separated,
+    // matched in any letter case.
     QStringList filters;
     for (const auto& [description, patterns] : request.filters) {
-      QStringList any;
-      for (const QString& pattern : Q(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        any << pattern.trimmed().toUpper() << pattern.trimmed().toLower();
-      }
-      any.removeDuplicates();
-      filters << Q(description) + QStringLiteral(" (") + any.join(QLatin1Char(' ')) + QStringLiteral(")");
+      const QString spaced = Q(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
+      filters << Q(description) + QStringLiteral(" (") + spaced + QStringLiteral(")");
     }
-    const QString filter = filters.join(QStringLiteral(";;"));
-    QStringList chosen;
-    if (request.multiSelect) {
-      chosen = QFileDialog::getOpenFileNames(surface_.get(), Q(request.title), Q(request.initialFolder), filter);
-    } else {
-      const QString one =
-          QFileDialog::getOpenFileName(surface_.get(), Q(request.title), Q(request.initialFolder), filter);
-      if (!one.isEmpty()) chosen << one;
-    }
-    if (chosen.isEmpty()) return std::nullopt;
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    dialog.setDirectory(StartingFolder(request.initialFolder));
+    dialog.setWindowModality(Qt::WindowModal);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     std::vector<std::string> paths;
-    for (const QString& path : chosen) paths.push_back(S(path));
+    for (const QString& path : dialog.selectedFiles()) paths.push_back(S(QFileInfo(path).absoluteFilePath()));
+    if (paths.empty()) return std::nullopt;
     return paths;
   });
 }
 
 std::optional<std::string> QtDialog::BrowseForFolder(const std::string& title, const std::string& initialFolder) {
   return OnWindowThread([&, this]() -> std::optional<std::string> {
-    const QString folder = QFileDialog::getExistingDirectory(surface_.get(), Q(title), Q(initialFolder));
-    if (folder.isEmpty()) return std::nullopt;
-    return S(folder);
+    QFileDialog dialog(surface_.get(), Q(title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFileMode(QFileDialog::Directory);
+    // The current folder stands selected among its neighbours, as in a folder tree.
+    const QFileInfo start(QDir::cleanPath(Q(initialFolder)));
+    if (!initialFolder.empty() && start.isDir() && !QDir(start.absoluteFilePath()).isRoot()) {
+      dialog.setDirectory(start.absolutePath());
+      dialog.selectFile(start.fileName());
+    } else {
+      dialog.setDirectory(StartingFolder(initialFolder));
+    }
+    dialog.setWindowModality(Qt::WindowModal);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || !QFileInfo(chosen.first()).isDir()) return std::nullopt;
+    return S(QFileInfo(chosen.first()).absoluteFilePath());
   });
 }
 

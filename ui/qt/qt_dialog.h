@@ -1,9 +1,10 @@
-// A dialog of the facade (ui/dialog.h) made of Qt widgets, built from its template.
+// A dialog of the facade (platform/window/dialog.h) made of Qt widgets, built from its template.
 // Each control is a child widget named "item-<id>" ("item-static" for controls
 // without an id).
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 
 #include <exception>
 #include <memory>
@@ -117,12 +118,24 @@ class QtDialog : public Dialog {
     int id;
     QWidget* widget;            // owned by the surface
     std::vector<int> ticks;     // slider tick marks
+    // List view: the selected rows, ascending, as the notifications have told them.
+    // The view shows the same once each notification is sent.
+    std::vector<int> selected;
   };
 
   void Build();
   void AskControlColours();
   void SendCommand(int id, UINT code);
-  void SendNotify(int id, UINT code, int item = -1);
+  void SendNotify(int id, UINT code, int item = -1, UINT oldState = 0, UINT newState = 0);
+  // List view: one row gains or loses the selected state, shown and notified.
+  void ChangeSelection(Control& list, int row, bool select);
+  // List view: the view's selection made to show the rows in list.selected.
+  void ShowSelection(const Control& list);
+  // List view: the user changed the view's selection; notified as losses, then gains.
+  void OnUserSelection(int id);
+  // List view: the user released the mouse button over point (viewport pixels).
+  void OnUserClick(int id, QPoint point);
+  Control* Find(int id);
   const Control* Find(int id) const;
   template <typename W>
   W* Widget(int id, ControlKind kind) const;
@@ -140,9 +153,11 @@ class QtDialog : public Dialog {
   QEventLoop* loop_ = nullptr;
   bool ended_ = false;
   INT_PTR result_ = 0;
-  int notifySilence_ = 0;
+  // > 0 while the program itself changes a list view or slider: the widgets' own
+  // signals then are not the user's.
+  int silence_ = 0;
   // The first exception a dialog procedure let out; the dialog ends and Run throws it.
-  std::exception_ptr fault_;  // > 0 while the program itself moves a slider
+  std::exception_ptr fault_;
 };
 
 }  // namespace ui::qt
