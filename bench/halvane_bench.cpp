@@ -17,7 +17,6 @@
 #include "base/debug_log.h"
 #include "base/process_state.h"
 #include "bench/bench_options.h"
-#include "bench/headless_dialog.h"
 #include "bench/peer_render.h"
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
@@ -35,6 +34,7 @@
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_template.h"
+#include "ui/headless/headless_dialog.h"
 
 extern char** environ;
 
@@ -239,7 +239,7 @@ double ConvertThroughWindow(const bench::Options& options, DWORD port, const cha
   batch.options = &options;
   batch.results.assign(options.files.size(), FileResult{0, 0, "not converted"});
   s_batch = &batch;
-  bench::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
+  ui::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
                                [&](const std::string& text, const std::string& caption) {
                                  if (caption == "Error") batch.error = text;
                                  dialog.End(0);
@@ -309,11 +309,7 @@ int main(int argc, char** argv) {
   const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
   double ourMusic = 0, ourWall = 0, peerWall = 0;
   bool anyFailed = false;
-  // The name each file's outputs go under: two inputs never share one.
   std::set<std::string> taken;
-  std::vector<std::string> names;
-  for (const std::string& file : options.files)
-    names.push_back(DistinctStem(fs::path(file).stem().string(), options.compare, taken));
   // Renders the peer's output for a file we converted; false (with the error) when it fails.
   const auto renderPeer = [&](const std::string& file, const std::string& name, FileResult& ours) {
     const std::string peerFile = (fs::path(options.outDir) / (name + ".fluidsynth" + extension)).string();
@@ -340,15 +336,16 @@ int main(int argc, char** argv) {
     std::vector<FileResult> results;
     ourWall = ConvertThroughWindow(options, *port, extension, results);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-      if (results[i].error.empty() && options.compare) renderPeer(options.files[i], names[i], results[i]);
+      const std::string name = DistinctStem(fs::path(options.files[i]).stem().string(), options.compare, taken);
+      if (results[i].error.empty() && options.compare) renderPeer(options.files[i], name, results[i]);
       report(options.files[i], results[i]);
     }
   } else {
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-      const std::string& file = options.files[i];
-      const std::string outFile = (fs::path(options.outDir) / (names[i] + extension)).string();
+    for (const std::string& file : options.files) {
+      const std::string name = DistinctStem(fs::path(file).stem().string(), options.compare, taken);
+      const std::string outFile = (fs::path(options.outDir) / (name + extension)).string();
       FileResult ours = RenderOurs(options, *port, file, outFile);
-      if (ours.error.empty() && options.compare) renderPeer(file, names[i], ours);
+      if (ours.error.empty() && options.compare) renderPeer(file, name, ours);
       report(file, ours);
     }
   }

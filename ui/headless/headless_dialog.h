@@ -1,8 +1,9 @@
-// A dialog without a screen, for measuring the conversion worker the way the
-// program runs it: the controls are plain records built from the dialog's template,
-// and a call from another thread than the window's is carried out on the window's
-// thread while the caller waits, as the program's toolkit does. So every progress
-// update the worker makes pays for its crossing of threads.
+// A dialog without a screen, for running the conversion worker the way the window
+// runs it (the benchmark, the terminal converter): the controls are plain records
+// built from the dialog's template, and a call from another thread than the window's
+// is carried out on the window's thread while the caller waits, as the program's
+// toolkit does. So every progress update the worker makes pays for its crossing of
+// threads.
 #pragma once
 
 #include <chrono>
@@ -18,17 +19,22 @@
 #include "platform/window/dialog.h"
 #include "ui/dialog_template.h"
 
-namespace bench {
+namespace ui {
 
 class HeadlessDialog : public ui::Dialog {
  public:
   // boxes answers every message box (called on the window's thread).
   using BoxHandler = std::function<void(const std::string& text, const std::string& caption)>;
-  HeadlessDialog(const ui::DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes);
+  HeadlessDialog(const DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes);
 
   // Makes the calling thread the window's, sends WM_INITDIALOG, serves the window
   // until End, sends WM_DESTROY; returns End's result.
   INT_PTR Run(LPARAM param);
+  // Run in parts, for a caller that serves the window itself (ServeWhile) between
+  // batches: Open makes the calling thread the window's and sends WM_INITDIALOG;
+  // Close sends WM_DESTROY.
+  void Open(LPARAM param);
+  void Close();
 
   int TemplateId() const override { return template_.resourceId; }
   bool HasItem(int id) const override;
@@ -41,7 +47,7 @@ class HeadlessDialog : public ui::Dialog {
   std::string ItemText(int id) const override;
   void FocusItem(int id) override;
   int FocusedItem() const override;
-  void DecorateButton(int, const ui::ButtonDecoration&) override {}
+  void DecorateButton(int, const ButtonDecoration&) override {}
   void SetCheck(int id, UINT state) override;
   UINT GetCheck(int id) const override;
   int ComboAddString(int id, const std::string& text) override;
@@ -76,12 +82,12 @@ class HeadlessDialog : public ui::Dialog {
   void End(INT_PTR result) override;
   void ServeWhile(const std::function<bool()>& busy) override;
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
-  std::optional<std::vector<std::string>> OpenFiles(const ui::OpenFileRequest&) override { return std::nullopt; }
+  std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest&) override { return std::nullopt; }
   std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override { return std::nullopt; }
 
  private:
   struct Control {
-    ui::ControlKind kind;
+    ControlKind kind;
     std::string text;
     bool enabled = true;
     bool visible = true;
@@ -98,13 +104,13 @@ class HeadlessDialog : public ui::Dialog {
   auto OnWindowThread(F f) const -> decltype(f());
   // Runs the calls other threads queued; waits up to timeout for one when none is queued.
   void ServeCalls(std::chrono::milliseconds timeout);
-  Control* Find(int id, ui::ControlKind kind);
-  const Control* Find(int id, ui::ControlKind kind) const;
+  Control* Find(int id, ControlKind kind);
+  const Control* Find(int id, ControlKind kind) const;
   Control* Find(int id);
   const Control* Find(int id) const;
   void Notify(int id, UINT code, int item);
 
-  const ui::DialogTemplate& template_;
+  const DialogTemplate& template_;
   DLGPROC proc_;
   BoxHandler boxes_;
   std::thread::id windowThread_;
@@ -119,4 +125,4 @@ class HeadlessDialog : public ui::Dialog {
   mutable std::deque<std::function<void()>> calls_;
 };
 
-}  // namespace bench
+}  // namespace ui

@@ -1,16 +1,16 @@
-#include "bench/headless_dialog.h"
+#include "ui/headless/headless_dialog.h"
 
 #include <algorithm>
 #include <optional>
 #include <type_traits>
 
-namespace bench {
+namespace ui {
 
-using ui::ControlKind;
 
-HeadlessDialog::HeadlessDialog(const ui::DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes)
+
+HeadlessDialog::HeadlessDialog(const DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes)
     : template_(tmpl), proc_(proc), boxes_(std::move(boxes)), title_(tmpl.caption) {
-  for (const ui::ControlTemplate& c : tmpl.controls) {
+  for (const ControlTemplate& c : tmpl.controls) {
     Control control;
     control.kind = c.kind;
     control.text = c.text;
@@ -58,12 +58,18 @@ void HeadlessDialog::ServeCalls(std::chrono::milliseconds timeout) {
 }
 
 INT_PTR HeadlessDialog::Run(LPARAM param) {
-  windowThread_ = std::this_thread::get_id();
-  Send(WM_INITDIALOG, 0, param);
+  Open(param);
   while (!ended_) ServeCalls(std::chrono::milliseconds(50));
-  Send(WM_DESTROY, 0, 0);
+  Close();
   return result_;
 }
+
+void HeadlessDialog::Open(LPARAM param) {
+  windowThread_ = std::this_thread::get_id();
+  Send(WM_INITDIALOG, 0, param);
+}
+
+void HeadlessDialog::Close() { Send(WM_DESTROY, 0, 0); }
 
 void HeadlessDialog::End(INT_PTR result) {
   OnWindowThread([=, this] {
@@ -358,4 +364,4 @@ std::string HeadlessDialog::Title() const {
   return OnWindowThread([this] { return title_; });
 }
 
-}  // namespace bench
+}  // namespace ui

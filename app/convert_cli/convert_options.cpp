@@ -1,0 +1,180 @@
+#include "app/convert_cli/convert_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "ui/handed_files.h"
+
+namespace convert_cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMp3Rates[] = {11025, 22050, 44100, 48000};
+
+std::optional<int> WholeNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failure != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int Mp3RatePosition(int rate) {
+  const auto* at = std::find(std::begin(kMp3Rates), std::end(kMp3Rates), rate);
+  return at == std::end(kMp3Rates) ? -1 : static_cast<int>(at - std::begin(kMp3Rates));
+}
+
+std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* argv, std::string& error) {
+  ConvertOptions options;
+  bool outGiven = false;
+  bool optionsEnded = false;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      paths.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // --name value or --name=value.
+    std::string name = arg, value;
+    bool hasValue = false;
+    if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+    const auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= argc) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    const auto flag = [&](bool& target) {
+      if (hasValue) {
+        error = name + " takes no value";
+        return false;
+      }
+      target = true;
+      return true;
+    };
+    if (name == "--format") {
+      if (!takeValue()) return std::nullopt;
+      if (value == "wav") {
+        options.format = OutputFormat::kWav;
+      } else if (value == "mp3") {
+        options.format = OutputFormat::kMp3;
+      } else {
+        error = "--format " + value + ": wav or mp3";
+        return std::nullopt;
+      }
+    } else if (name == "--rate") {
+      if (!takeValue()) return std::nullopt;
+      const std::optional<int> rate = WholeNumber(value);
+      if (!rate || Mp3RatePosition(*rate) < 0) {
+        error = "--rate " + value + ": 11025, 22050, 44100 or 48000";
+        return std::nullopt;
+      }
+      options.mp3Rate = *rate;
+    } else if (name == "--device") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "--device needs a name or a number";
+        return std::nullopt;
+      }
+      options.device = value;
+    } else if (name == "--tempo") {
+      if (!takeValue()) return std::nullopt;
+      const std::optional<int> tempo = WholeNumber(value);
+      if (!tempo || *tempo < 50 || *tempo > 150) {
+        error = "--tempo " + value + ": a percentage from 50 to 150";
+        return std::nullopt;
+      }
+      options.tempo = *tempo;
+    } else if (name == "--out") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "--out needs a folder";
+        return std::nullopt;
+      }
+      options.outDir = value;
+      outGiven = true;
+    } else if (name == "--same-dir") {
+      if (!flag(options.sameDir)) return std::nullopt;
+    } else if (name == "--quiet" || name == "-q") {
+      if (!flag(options.quiet)) return std::nullopt;
+    } else if (name == "--help" || name == "-h") {
+      if (!flag(options.help)) return std::nullopt;
+    } else if (name == "--version") {
+      if (!flag(options.version)) return std::nullopt;
+    } else if (name == "--list-devices") {
+      if (!flag(options.listDevices)) return std::nullopt;
+    } else {
+      error = "unknown option " + arg;
+      return std::nullopt;
+    }
+  }
+  if (outGiven && options.sameDir) {
+    error = "--out and --same-dir: choose one";
+    return std::nullopt;
+  }
+  if (options.help || options.version || options.listDevices) return options;
+
+  for (const std::string& path : paths) {
+    std::error_code failure;
+    const fs::file_status status = fs::status(path, failure);
+    const std::string absolute = fs::absolute(path, failure).lexically_normal().string();
+    if (fs::is_directory(status)) {
+      for (std::string& file : MidiFilesIn(absolute)) options.files.push_back(std::move(file));
+    } else if (fs::is_regular_file(status)) {
+      options.files.push_back(absolute);
+    } else {
+      error = path + ": no such file or folder";
+      return std::nullopt;
+    }
+  }
+  if (options.files.empty()) {
+    error = paths.empty() ? "no MIDI files given" : "no MIDI files in " + paths.front();
+    if (paths.size() > 1) error = "no MIDI files in the folders given";
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::string HelpText() {
+  return "Usage: halvane-convert [OPTION]... FILE|FOLDER...\n"
+         "Renders MIDI files (.mid, .midi, .kar; folders are searched with their subfolders)\n"
+         "into WAV or MP3 files, in the order given.\n"
+         "\n"
+         "  --format wav|mp3    output format (default wav)\n"
+         "  --rate HZ           MP3 sample rate: 11025, 22050, 44100 or 48000 (default 44100)\n"
+         "  --device NAME|N     synthesiser, by name or by its number in --list-devices\n"
+         "                      (default the first)\n"
+         "  --list-devices      list the synthesisers and exit\n"
+         "  --tempo PERCENT     50 to 150 percent of each file's own tempo (default 100)\n"
+         "  --out FOLDER        where the outputs go (default ./wav, made when missing)\n"
+         "  --same-dir          put each output beside its MIDI file\n"
+         "  --quiet             print only errors\n"
+         "  --help              show this help and exit\n"
+         "  --version           show the version and exit\n"
+         "  --                  what follows are files, even when they start with '-'\n"
+         "\n"
+         "An output never replaces a file: a taken name gets a counter, as in song(1).wav.\n"
+         "Ctrl+C stops the file in progress (nothing of it is written) and the rest.\n"
+         "Exit status: 0 all converted, 1 some file failed, 2 bad arguments, 130 stopped.\n"
+         "Log: $XDG_STATE_HOME/halvane/convert-log.txt (default ~/.local/state).\n";
+}
+
+}  // namespace convert_cli

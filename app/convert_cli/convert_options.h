@@ -1,0 +1,35 @@
+// The command line of halvane-convert: what the main window's controls would be set
+// to, and the MIDI files to convert, in the order given.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace convert_cli {
+
+enum class OutputFormat { kWav, kMp3 };
+
+struct ConvertOptions {
+  OutputFormat format = OutputFormat::kWav;
+  int mp3Rate = 44100;       // the window's MP3 Quality default
+  std::string device;        // a name or a number from --list-devices; empty: the first
+  int tempo = 100;           // percent of the file's own tempo, 50 to 150
+  std::string outDir = "wav";
+  bool sameDir = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  bool listDevices = false;
+  std::vector<std::string> files;  // absolute paths, folders already searched
+};
+
+// The options, or nullopt with error set to a one-line message naming the argument.
+std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* argv, std::string& error);
+
+std::string HelpText();
+
+// The position of rate in the window's MP3 Quality list.
+int Mp3RatePosition(int rate);
+
+}  // namespace convert_cli

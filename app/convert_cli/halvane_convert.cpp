@@ -1,0 +1,356 @@
+// halvane-convert: converts MIDI files from a terminal through the same conversion
+// worker as the main window, with a main window that lives in the terminal
+// (TerminalDialog). See HelpText() in convert_options.cpp for the command line.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/convert_cli/convert_options.h"
+#include "app/convert_cli/terminal_dialog.h"
+#include "base/debug_log.h"
+#include "base/process_state.h"
+#include "convert/conversion_thread.h"
+#include "engine/capture_attachment.h"
+#include "engine/music_engine.h"
+#include "engine/segment_playback.h"
+#include "platform/com/com.h"
+#include "platform/core/kernel.h"
+#include "platform/core/sync.h"
+#include "platform/shell/shell.h"
+#include "platform/window/winuser.h"
+#include "ui/dialog_template.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using convert_cli::ConvertOptions;
+using convert_cli::OutputFormat;
+
+constexpr const char* kProgram = "halvane-convert";
+// The main window's controls the program sets up or watches.
+constexpr int kList = 2003, kAbort = 2018, kFormat = 2022, kWavQuality = 2011, kMp3Quality = 2023;
+constexpr int kDevice = 2021, kTempo = 2026, kOutputDir = 2012, kSameDirectory = 2014;
+// The tempo slider runs from 0 (50%) to 100 (150%).
+constexpr int kTempoSliderOffset = 50;
+constexpr int kMaxNameCounter = 9999;
+constexpr int kExitFailed = 1, kExitBadArguments = 2, kExitAborted = 130;
+// How long the capture effect's registration may take before the program gives up.
+constexpr int kRegistrationWaitMs = 5000;
+
+// Set by SIGINT and SIGTERM: a signal handler can reach nothing but a global, and
+// this one is lock-free. The worker's own Abort flag is set beside it.
+std::atomic<bool> s_stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::int32_t>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+  s_stopRequested.store(true);
+  bIsAborting.store(1);
+}
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void Complain(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str()); }
+
+// The per-user state folder's log: $XDG_STATE_HOME/halvane/convert-log.txt, or
+// ~/.local/state/halvane/convert-log.txt.
+std::string LogPath() {
+  fs::path state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
+    state = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    state = fs::path(home) / ".local" / "state";
+  } else {
+    return {};
+  }
+  std::error_code ignored;
+  fs::create_directories(state / "halvane", ignored);
+  return (state / "halvane" / "convert-log.txt").string();
+}
+
+// The synthesisers as the window's Device list names them, remembering each one's
+// engine index as the window does.
+std::vector<std::string> FillPorts() {
+  std::vector<std::string> names;
+  char name[kTextBufferSize];
+  g_nPortCount.store(0);
+  for (DWORD index = 0; PortLoopGoesOn(index, g_nPortCount.load()); ++index) {
+    if (EnumerateAllPorts(index, name) == 0) break;
+    if (name[0] == '\0') continue;
+    names.emplace_back(name);
+    const int count = g_nPortCount.load();
+    g_nPortIndex[count].store(index);
+    g_nPortCount.store(count + 1);
+  }
+  return names;
+}
+
+// The Device list position --device names (a number from 1, or a name), or nullopt.
+std::optional<int> DevicePosition(const std::string& wanted, const std::vector<std::string>& names) {
+  if (wanted.empty()) return names.empty() ? std::nullopt : std::optional<int>(0);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == wanted) return static_cast<int>(i);
+  if (wanted.find_first_not_of("0123456789") == std::string::npos && wanted.size() < 4) {
+    const int number = std::stoi(wanted);
+    if (number >= 1 && number <= static_cast<int>(names.size())) return number - 1;
+  }
+  return std::nullopt;
+}
+
+// Finds the capture effect, registering its library once when it is missing.
+bool CheckCaptureEffect() {
+  if (FindFilter() == S_OK) return true;
+  g_DebugLog.Print("DMO filter not installed");
+  ShellExecuteA(nullptr, "open", "regsvr32", "/s OVDMOFilter.dll", nullptr, SW_HIDE);
+  for (int waited = 0; waited < kRegistrationWaitMs; waited += 100) {
+    platform::Sleep(100);
+    if (FindFilter() == S_OK) return true;
+  }
+  g_DebugLog.Print("DMO filter hasn't been installed");
+  return false;
+}
+
+// The name the worker will give the output of path: it reserves the first free
+// one of "base.ext", "base(1).ext", ... in folder.
+std::string ExpectedOutput(const std::string& folder, const std::string& path, const char* extension) {
+  std::string base = fs::path(path).filename().string();
+  if (const std::size_t dot = base.rfind('.'); dot != std::string::npos && dot >= 1) base.resize(dot);
+  for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
+    const std::string name = counter == 0 ? base + "." + extension
+                                          : base + "(" + std::to_string(counter) + ")." + extension;
+    const fs::path candidate = fs::path(folder) / name;
+    std::error_code ignored;
+    if (!fs::exists(candidate, ignored)) return candidate.string();
+  }
+  return (fs::path(folder) / (base + "." + extension)).string();
+}
+
+// What the conversion has seen so far; touched on the window's thread only.
+struct Run {
+  const ConvertOptions* options = nullptr;
+  convert_cli::TerminalDialog* dialog = nullptr;
+  int device = 0;
+  std::deque<std::string> pending;  // the list's files, the one being converted first
+  std::string expectedOutput;        // of the file being converted
+  std::string error;                 // the error box of the batch that just ended
+  bool removingFailed = false;       // the program, not the worker, takes a file off
+  int converted = 0;
+  std::vector<std::string> failed;
+};
+
+Run* s_run = nullptr;  // the run ConverterWindowProc serves
+
+std::string OutputFolderFor(const Run& run, const std::string& path) {
+  return run.options->sameDir ? fs::path(path).parent_path().string() : run.options->outDir;
+}
+
+// The window's part: the controls as the options set them, the worker started as
+// the window starts it; a file leaving the list is a converted file.
+INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
+  ui::Dialog& d = ui::Dlg(hDlg);
+  Run& run = *s_run;
+  const ConvertOptions& options = *run.options;
+  switch (msg) {
+    case WM_INITDIALOG: {
+      d.ComboAddString(kFormat, "Wav");
+      d.ComboAddString(kFormat, "Mp3");
+      d.ComboSetSel(kFormat, options.format == OutputFormat::kWav ? 0 : 1);
+      for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
+      d.ComboSetSel(kMp3Quality, convert_cli::Mp3RatePosition(options.mp3Rate));
+      d.ComboAddString(kWavQuality, "Origin");
+      d.ComboSetSel(kWavQuality, 0);
+      char name[kTextBufferSize];
+      for (int i = 0; i < g_nPortCount.load(); ++i) {
+        EnumerateAllPorts(g_nPortIndex[i].load(), name);
+        d.ComboAddString(kDevice, name);
+      }
+      d.ComboSetSel(kDevice, run.device);
+      d.SliderSetRange(kTempo, 0, 100);
+      d.SliderSetPos(kTempo, options.tempo - kTempoSliderOffset);
+      d.SetItemText(kOutputDir, options.outDir);
+      d.SetCheck(kSameDirectory, options.sameDir ? BST_CHECKED : BST_UNCHECKED);
+      g_bSameDirectory.store(options.sameDir ? 1 : 0);
+      for (const std::string& file : run.pending) {
+        const int at = d.ListInsertItem(kList, d.ListCount(kList), fs::path(file).filename().string());
+        d.ListSetItemText(kList, at, 1, file);
+      }
+      d.EnableItem(kAbort, false);
+      hConvertEvent = CreateEventA(nullptr, FALSE, FALSE, "ConvertMIDI");
+      CloseHandle(CreateThread(nullptr, 0, ConversionThread, hDlg, 0, nullptr));
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
+      if (record->hdr.idFrom != kList || record->hdr.code != LVN_DELETEITEM || run.pending.empty()) return TRUE;
+      const std::string file = run.pending.front();
+      const std::string output = run.expectedOutput;
+      run.pending.pop_front();
+      // The next file's output is named now, with this one's already on disk.
+      if (!run.pending.empty())
+        run.expectedOutput = ExpectedOutput(OutputFolderFor(run, run.pending.front()), run.pending.front(),
+                                            options.format == OutputFormat::kWav ? "wav" : "mp3");
+      if (run.removingFailed) return TRUE;
+      // The worker waits in this call with the output written.
+      ++run.converted;
+      g_DebugLog.Print("Converted: %s -> %s", file.c_str(), output.c_str());
+      run.dialog->ReportConverted(file, output);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const std::optional<ConvertOptions> parsed = convert_cli::ParseConvertOptions(argc, argv, error);
+  if (!parsed) {
+    Complain(error + " (try --help)");
+    return kExitBadArguments;
+  }
+  const ConvertOptions& options = *parsed;
+  if (options.help) {
+    std::fputs(convert_cli::HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("%s %s\n", kProgram, HALVANE_VERSION);
+    return 0;
+  }
+
+  // From here on Ctrl+C and SIGTERM act as Abort.
+  InstallStopSignals();
+  if (const std::string log = LogPath(); !log.empty()) g_DebugLog.CreateLogFile(log.c_str());
+  g_DebugLog.Print("Start %s", kProgram);
+  AllocateProcessBuffers();
+  CoInitialize(nullptr);
+
+  if (InitDirectMusic(nullptr) < 0) {
+    g_DebugLog.Print("Init DirectMusic Failed");
+    Complain("Init DirectMusic Failed");
+    return kExitFailed;
+  }
+  const std::vector<std::string> ports = FillPorts();
+  if (options.listDevices) {
+    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, ports[i].c_str());
+    if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
+    RemoveDirectMusic();
+    return ports.empty() ? kExitFailed : 0;
+  }
+  const std::optional<int> device = DevicePosition(options.device, ports);
+  if (!device) {
+    RemoveDirectMusic();
+    if (ports.empty()) {
+      Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
+               "~/.local/share/soundfonts");
+      return kExitFailed;
+    }
+    Complain("--device " + options.device + ": no such synthesiser (see --list-devices)");
+    return kExitBadArguments;
+  }
+  if (!options.sameDir) {
+    std::error_code failure;
+    fs::create_directories(options.outDir, failure);
+    if (!fs::is_directory(options.outDir, failure)) {
+      Complain("--out " + options.outDir + ": the folder cannot be made");
+      RemoveDirectMusic();
+      return kExitBadArguments;
+    }
+  }
+
+  if (!CheckCaptureEffect()) {
+    Complain("FindFilter Failed: the capture effect cannot be installed");
+    RemoveDirectMusic();
+    return kExitFailed;
+  }
+
+  Run run;
+  run.options = &options;
+  run.device = *device;
+  run.pending.assign(options.files.begin(), options.files.end());
+  s_run = &run;
+  const char* extension = options.format == OutputFormat::kWav ? "wav" : "mp3";
+  convert_cli::TerminalDialog dialog(
+      *ui::FindDialogTemplate(ui::IDD_MAIN), &ConverterWindowProc,
+      [&](const std::string& text, const std::string& caption) {
+        // Answered at once: the summary is the program's to give; an error ends the batch.
+        if (caption != "Error") return;
+        run.error = text;
+        const std::string reason = GetLoadFailureMIDI();
+        if (text == "Can't load MIDI File" && !reason.empty()) run.error += ": " + reason;
+      },
+      ::isatty(STDOUT_FILENO) != 0, options.quiet);
+  run.dialog = &dialog;
+  dialog.Open(0);
+
+  // One batch per Convert!: a failed file is taken off the list and the rest go on.
+  // A batch cannot end without the window serving the worker's calls, so it is
+  // seen busy before it is seen done.
+  const auto stopWhenAsked = [&] {
+    if (!s_stopRequested.load()) return false;
+    // A stop that came before the worker woke is given to it again (waking clears
+    // Abort), and a worker that has not woken yet will not start.
+    bIsAborting.store(1);
+    RequestWorkerStop();
+    return true;
+  };
+  while (!run.pending.empty() && !s_stopRequested.load()) {
+    run.error.clear();
+    run.expectedOutput = ExpectedOutput(OutputFolderFor(run, run.pending.front()), run.pending.front(), extension);
+    SetEvent(hConvertEvent);
+    dialog.ServeWhile([&] { return !stopWhenAsked() && !WorkerBusy(); });
+    dialog.ServeWhile([&] {
+      stopWhenAsked();
+      return WorkerBusy();
+    });
+    if (!run.error.empty() && !run.pending.empty()) {
+      const std::string file = run.pending.front();
+      dialog.ClearLine();
+      Complain(file + ": " + run.error);
+      run.failed.push_back(file);
+      run.removingFailed = true;
+      dialog.ListDeleteItem(kList, 0);
+      run.removingFailed = false;
+    }
+  }
+  dialog.ClearLine();
+  dialog.Close();
+
+  // The worker starts no other batch; it waits, idle, until the process ends.
+  RequestWorkerStop();
+  RemoveDirectMusic();
+  s_run = nullptr;
+
+  const bool aborted = s_stopRequested.load();
+  g_DebugLog.Print("End %s: %d converted, %d failed%s", kProgram, run.converted, static_cast<int>(run.failed.size()),
+                   aborted ? ", stopped" : "");
+  if (!run.failed.empty()) {
+    std::string names;
+    for (const std::string& file : run.failed) names += (names.empty() ? "" : ", ") + fs::path(file).filename().string();
+    Complain(std::to_string(run.failed.size()) + " of " + std::to_string(options.files.size()) +
+             " file(s) failed: " + names);
+  }
+  if (aborted) {
+    Complain("stopped: " + std::to_string(run.converted) + " converted, " + std::to_string(run.pending.size()) +
+             " not converted");
+    return kExitAborted;
+  }
+  return run.failed.empty() ? 0 : kExitFailed;
+}

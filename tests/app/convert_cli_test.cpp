@@ -1,0 +1,201 @@
+// halvane-convert run as a user runs it: generated MIDI files, a generated SoundFont,
+// no sound card; its exit code, its outputs and what it prints.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/dmusic/test_media.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+struct Result {
+  std::optional<int> exitCode;  // nullopt: killed by a signal or did not end
+  std::string out, err;
+};
+
+class ConvertCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::canonical(temp_.Path());
+    fs::create_directories(root_ / "fonts");
+    dmusic_test::WriteTestSoundFont((root_ / "fonts" / "test.sf2").string());
+    ::setenv("HALVANE_SOUNDFONTS", (root_ / "fonts").c_str(), 1);
+    ::setenv("HALVANE_AUDIO_DRIVER", "none", 1);
+    ::setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
+  }
+
+  // Quarter notes at 120 beats a minute for about seconds of music.
+  std::string Midi(const fs::path& path, double seconds) const {
+    fs::create_directories(path.parent_path());
+    dmusic_test::MidiFile midi;
+    midi.Tempo(0, 500000);
+    for (int i = 0; i < static_cast<int>(seconds * 2); ++i) midi.Note(0, 0, 60 + i % 12, 110, 768);
+    midi.Write(path.string());
+    return path.string();
+  }
+
+  // Starts the program in the test's folder, its output going to files.
+  pid_t Start(std::vector<std::string> args) {
+    const std::string program = HALVANE_CONVERT;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, root_.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (root_ / "stdout").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return started == 0 ? pid : -1;
+  }
+
+  Result Wait(pid_t pid) {
+    Result result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.out = ReadFileBytes(root_ / "stdout");
+    result.err = ReadFileBytes(root_ / "stderr");
+    return result;
+  }
+
+  Result Run(std::vector<std::string> args) { return Wait(Start(std::move(args))); }
+
+  static std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+  TempDir temp_;
+  fs::path root_;
+};
+
+TEST_F(ConvertCliTest, FilesAndFoldersConvertInOrderIntoTheDefaultFolder) {
+  const std::string first = Midi(root_ / "in" / "zz.mid", 1);
+  Midi(root_ / "album" / "b.mid", 1);
+  Midi(root_ / "album" / "sub" / "a.MIDI", 1);
+  WriteFileBytes(root_ / "album" / "notes.txt", "not music");
+  // "zz.wav" is taken: the output gets a counter rather than replacing it.
+  fs::create_directories(root_ / "wav");
+  WriteFileBytes(root_ / "wav" / "zz.wav", "keep me");
+
+  const Result result = Run({first, "album"});
+  ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  EXPECT_EQ(Names(root_ / "wav"), (std::set<std::string>{"zz.wav", "zz(1).wav", "b.wav", "a.wav"}));
+  EXPECT_EQ(ReadFileBytes(root_ / "wav" / "zz.wav"), "keep me");
+  EXPECT_GT(fs::file_size(root_ / "wav" / "b.wav"), 44u);
+  // Not a terminal: one plain line per file, in the order given, naming the output.
+  EXPECT_EQ(result.out, first + " -> wav/zz(1).wav\n" + (root_ / "album" / "b.mid").string() + " -> wav/b.wav\n" +
+                            (root_ / "album" / "sub" / "a.MIDI").string() + " -> wav/a.wav\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(ReadFileBytes(root_ / "state" / "halvane" / "convert-log.txt").find("File Name: " + first),
+            std::string::npos);
+}
+
+TEST_F(ConvertCliTest, ABrokenFileIsNamedWithItsReasonAndTheOthersStillConvert) {
+  const std::string good = Midi(root_ / "in" / "good.mid", 1);
+  const std::string broken = (root_ / "in" / "broken.mid").string();
+  WriteFileBytes(broken, "");
+  const std::string last = Midi(root_ / "in" / "last.mid", 1);
+
+  const Result result = Run({"--format", "mp3", "--rate", "22050", "--out", "mp3s", good, broken, last});
+  EXPECT_EQ(result.exitCode, std::optional<int>(1));
+  EXPECT_EQ(Names(root_ / "mp3s"), (std::set<std::string>{"good.mp3", "last.mp3"}));
+  EXPECT_NE(result.err.find(broken + ": Can't load MIDI File: the file is empty\n"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("1 of 3 file(s) failed: broken.mid"), std::string::npos) << result.err;
+  EXPECT_EQ(Lines(result.out), 2u) << result.out;
+}
+
+TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
+  const std::string song = Midi(root_ / "in" / "song.mid", 1);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--format", "ogg", song}, "--format ogg"},
+      {{"--rate", "8000", song}, "--rate 8000"},
+      {{"--tempo", "151", song}, "--tempo 151"},
+      {{"--tempo", song}, "--tempo"},
+      {{"--loud", song}, "--loud"},
+      {{song, "missing.mid"}, "missing.mid"},
+      {{"--out", "o", "--same-dir", song}, "--same-dir"},
+      {{"--device", "7", song}, "--device 7"},
+      {{"--tempo"}, "--tempo needs a value"},
+      {{}, "no MIDI files"},
+  };
+  for (const auto& [args, named] : cases) {
+    const Result result = Run(args);
+    EXPECT_EQ(result.exitCode, std::optional<int>(2)) << named;
+    EXPECT_EQ(Lines(result.err), 1u) << result.err;
+    EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(root_ / "wav")) << named;
+    EXPECT_FALSE(fs::exists(root_ / "o")) << named;
+  }
+  // "--" makes a name that starts with '-' a file; the device by its listed number;
+  // the output beside its MIDI file.
+  const std::string dashed = Midi(root_ / "in" / "-x.mid", 1);
+  const Result listed = Run({"--list-devices"});
+  ASSERT_EQ(listed.exitCode, std::optional<int>(0));
+  EXPECT_EQ(listed.out.rfind("1\t", 0), 0u) << listed.out;
+  const Result result = Run({"--device", "1", "--tempo", "150", "--same-dir", "--", dashed});
+  EXPECT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  EXPECT_TRUE(fs::exists(root_ / "in" / "-x.wav"));
+}
+
+TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {
+  const std::string longFile = Midi(root_ / "in" / "long.mid", 900);
+  const std::string next = Midi(root_ / "in" / "next.mid", 1);
+  const fs::path log = root_ / "state" / "halvane" / "convert-log.txt";
+  const pid_t pid = Start({"--format", "mp3", longFile, next});
+  ASSERT_GT(pid, 0);
+  // The long file is playing once the worker has picked its port.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadFileBytes(log).find("iPort: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  const Result result = Wait(pid);
+  EXPECT_EQ(result.exitCode, std::optional<int>(130)) << result.err;
+  EXPECT_TRUE(Names(root_ / "wav").empty());
+  for (const std::string& name : Names(std::getenv("TMPDIR"))) EXPECT_NE(name.rfind("ovh", 0), 0u) << name;
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("stopped: 0 converted, 2 not converted"), std::string::npos) << result.err;
+}
+
+}  // namespace
