@@ -23,9 +23,9 @@ void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reaso
 // As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
 void LogFailure(const char* what, HRESULT hr, const char* echoText);
 
-// As the two above, with the reason the platform gave for the failure (which file,
-// what the loader or the synthesiser said) logged after the code line and echoed
-// last; an empty reason adds nothing.
+// As the two LogFailure above, with the reason the platform gave for the failure
+// (which file, what the loader or the synthesiser said) logged after the code line
+// and, unlike LogFailureWithReason, echoed last; an empty reason adds nothing.
 void LogFailure(const char* what, HRESULT hr, FailureEcho echo, const std::string& reason);
 void LogFailure(const char* what, HRESULT hr, const char* echoText, const std::string& reason);
 

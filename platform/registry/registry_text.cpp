@@ -244,10 +244,6 @@ bool Key::EraseValue(std::string_view name) {
 
 bool Key::ClearValues() { return std::erase_if(lines, [](const Line& line) { return line.value.has_value(); }) != 0; }
 
-bool Key::HasValues() const {
-  return std::any_of(lines.begin(), lines.end(), [](const Line& line) { return line.value.has_value(); });
-}
-
 Store ParseStore(std::string_view text) {
   Store store;
   if (text.empty()) {

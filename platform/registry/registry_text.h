@@ -60,7 +60,6 @@ struct Key {
   bool EraseValue(std::string_view name);
   // Removes every value (the other lines stay); false when there was none.
   bool ClearValues();
-  bool HasValues() const;
 };
 
 struct Store {
