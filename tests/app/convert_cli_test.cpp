@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/instance/single_instance.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,7 +119,14 @@ TEST_F(ConvertCliTest, FilesAndFoldersConvertInOrderIntoTheDefaultFolder) {
   fs::create_directories(root_ / "wav");
   WriteFileBytes(root_ / "wav" / "zz.wav", "keep me");
 
+  // A window is open: the terminal program neither needs its lock nor signals it.
+  ASSERT_NE(CreateMutexA(nullptr, TRUE, "halvane - mutex"), nullptr);
+  std::atomic<int> signalled{0};
+  ASSERT_EQ(StartRegisteredMessageListener("halvane - mutex", [&](UINT) { ++signalled; }), TRUE);
+
   const Result result = Run({first, "album"});
+  StopRegisteredMessageListener();
+  EXPECT_EQ(signalled.load(), 0);
   ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
   EXPECT_EQ(Names(root_ / "wav"), (std::set<std::string>{"zz.wav", "zz(1).wav", "b.wav", "a.wav"}));
   EXPECT_EQ(ReadFileBytes(root_ / "wav" / "zz.wav"), "keep me");
