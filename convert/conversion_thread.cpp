@@ -8,6 +8,7 @@
 
 #include "base/debug_log.h"
 #include "base/process_state.h"
+#include "convert/main_window_ids.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
@@ -22,26 +23,6 @@
 
 namespace {
 
-// The main window's controls the worker reads and sets.
-constexpr int IDC_MIDILIST = 2003;
-constexpr int IDC_ADDFILE = 2004;
-constexpr int IDC_REMOVEFILE = 2005;
-constexpr int IDC_REMOVEALL = 2006;
-constexpr int IDC_PLAYFILE = 2007;
-constexpr int IDC_CONVERT = 2008;
-constexpr int IDC_PROGRESS = 2010;
-constexpr int IDC_WAVQUALITY = 2011;
-constexpr int IDC_OUTPUTDIR = 2012;
-constexpr int IDC_CHANGEWAVPATH = 2013;
-constexpr int IDC_SAMEDIRECTORY = 2014;
-constexpr int IDC_TIMELABEL = 2015;
-constexpr int IDC_FILELABEL = 2016;
-constexpr int IDC_STOPPLAYING = 2017;
-constexpr int IDC_ABORT = 2018;
-constexpr int IDC_DEVICE = 2021;
-constexpr int IDC_FORMAT = 2022;
-constexpr int IDC_MP3QUALITY = 2023;
-constexpr int IDC_TEMPO = 2026;
 
 // The controls locked while files play; Abort is the one enabled instead.
 constexpr int kLockedWhilePlaying[] = {IDC_ADDFILE,    IDC_REMOVEFILE,   IDC_REMOVEALL,  IDC_PLAYFILE,
@@ -196,7 +177,7 @@ void Batch::Run() {
   g_DebugLog.Print("Quality: %d", mp3Rate_);
   converted_ = 0;
 
-  while (dialog_.ListCount(IDC_MIDILIST) > 0 && !Aborting()) {
+  while (dialog_.ListCount(IDC_FILELIST) > 0 && !Aborting()) {
     if (!ConvertFirstFile()) return;
   }
 
@@ -214,7 +195,7 @@ void Batch::Run() {
 }
 
 bool Batch::ConvertFirstFile() {
-  const std::string path = dialog_.ListItemText(IDC_MIDILIST, 0, 1);
+  const std::string path = dialog_.ListItemText(IDC_FILELIST, 0, 1);
   g_DebugLog.Print("File Name: %s", path.c_str());
   Up();
 
@@ -232,7 +213,7 @@ bool Batch::ConvertFirstFile() {
   if (FAILED(SetFilter())) return Fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return Fail("Can't Play MIDI File");
 
-  const std::string name = dialog_.ListItemText(IDC_MIDILIST, 0, 0);
+  const std::string name = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   char text[platform::kFormatLimit + 1];
   platform::FormatTextTo(text, "%s -- %s", kProgramName, name.c_str());
   SetWindowTextA(hWnd_, text);
@@ -254,7 +235,7 @@ bool Batch::ConvertFirstFile() {
   // The folder of this output; the shared output folder follows it.
   std::string folder;
   if (g_bSameDirectory.load() != 0) {
-    folder = FolderOf(dialog_.ListItemText(IDC_MIDILIST, 0, 1));
+    folder = FolderOf(dialog_.ListItemText(IDC_FILELIST, 0, 1));
   } else {
     char edit[kPathBufferSize];
     GetDlgItemTextA(hWnd_, IDC_OUTPUTDIR, edit, sizeof edit);
@@ -268,12 +249,12 @@ bool Batch::ConvertFirstFile() {
   }
   folder_ = folder;
 
-  std::string base = dialog_.ListItemText(IDC_MIDILIST, 0, 0);
+  std::string base = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   CutAtLast(base, '.');
   if (!SaveOutput(base)) return Fail("Can't Save Output File");
 
   g_DebugLog.Print("done");
-  dialog_.ListDeleteItem(IDC_MIDILIST, 0);
+  dialog_.ListDeleteItem(IDC_FILELIST, 0);
   ++converted_;
   Down();
   return true;

@@ -10,7 +10,7 @@
 #include "engine/segment_playback.h"
 #include "platform/window/winuser.h"
 #include "ui/file_list.h"
-#include "ui/main_window_ids.h"
+#include "convert/main_window_ids.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/core/format.h"
 #include "platform/window/common_dialogs.h"
 #include "platform/window/winuser.h"
-#include "ui/main_window_ids.h"
+#include "convert/main_window_ids.h"
 
 namespace {
 

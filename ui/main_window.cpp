@@ -31,7 +31,7 @@
 #include "ui/file_list.h"
 #include "ui/gdi.h"
 #include "ui/handed_files.h"
-#include "ui/main_window_ids.h"
+#include "convert/main_window_ids.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The control ids of the main window (dialog template 102), shared by the window's
-// procedure, the file list and the audition commands.
+// The control ids of the main window (dialog template 102): the window's procedure,
+// its file list and auditions, and the conversion worker address the same controls.
 #pragma once
 
 constexpr int IDC_PROGRESSGROUP = 1997;
