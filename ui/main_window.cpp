@@ -294,16 +294,13 @@ void OnClose(HWND hDlg) {
   g_DebugLog.IndentUp();
   StopWorker(hDlg);
   StopMIDI();
+  char folder[kOutputDirLimit];
+  GetDlgItemTextA(hDlg, IDC_OUTPUTDIR, folder, static_cast<int>(sizeof folder));
   {
-    char folder[kOutputDirLimit];
-    GetDlgItemTextA(hDlg, IDC_OUTPUTDIR, folder, static_cast<int>(sizeof folder));
     std::lock_guard lock(g_OutputDirLock);
     std::memcpy(g_szOutputDir, folder, std::strlen(folder) + 1);
   }
-  {
-    std::lock_guard lock(g_OutputDirLock);
-    g_DebugLog.Print("WAV path: %s", g_szOutputDir);
-  }
+  g_DebugLog.Print("WAV path: %s", folder);
   DeleteObject(g_hBackgroundBitmap);
   DeleteObject(g_hFillObject);
   EndDialog(hDlg, 0);

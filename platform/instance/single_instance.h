@@ -16,8 +16,6 @@
 #include "platform/core/winerror.h"
 #include "platform/core/wintypes.h"
 
-using UINT = std::uint32_t;
-
 // The id of a registered message: the same for the same name (case-insensitive) in
 // every process, in the range 0xC000..0xFFFF.
 UINT RegisterWindowMessageA(const char* name);

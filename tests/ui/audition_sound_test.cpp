@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,7 +92,7 @@ std::vector<std::pair<int, int>> Sounds(const std::vector<double>& loudness, dou
 class AuditionSoundTest : public MainWindowFixture {
  protected:
   static void SetUpTestSuite() {
-    server_ = new testing_support::TempDir;
+    server_ = std::make_unique<testing_support::TempDir>();
     const fs::path dir = server_->Path();
     fs::permissions(dir, fs::perms::owner_all);
     socket_ = (dir / "native").string();
@@ -108,7 +109,7 @@ class AuditionSoundTest : public MainWindowFixture {
   }
   static void TearDownTestSuite() {
     Stop(daemon_);
-    delete server_;
+    server_.reset();
   }
 
   // A file holding one note of quarters quarter notes at 120 beats a minute.
@@ -121,7 +122,7 @@ class AuditionSoundTest : public MainWindowFixture {
     return path;
   }
 
-  static inline testing_support::TempDir* server_ = nullptr;
+  static inline std::unique_ptr<testing_support::TempDir> server_;
   static inline std::string socket_;
   static inline pid_t daemon_ = -1;
 };
