@@ -12,6 +12,7 @@
 #include "base/process_state.h"
 #include "base/settings_store.h"
 #include "base/shell_handles.h"
+#include "base/user_folders.h"
 #include "platform/com/com.h"
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
@@ -110,8 +111,8 @@ int HalvaneMain(int& argc, char** argv) {
   std::error_code ignored;
   std::filesystem::current_path(g_szProgramDir, ignored);
 
-  platform::FormatTextTo(g_szScratch, "%s/log.txt", g_szProgramDir);
-  g_DebugLog.CreateLogFile(g_szScratch);
+  // Beside the program, or in the user's state folder for an installed program.
+  if (const std::string log = base::LogFileFor(g_szProgramDir); !log.empty()) g_DebugLog.CreateLogFile(log.c_str());
   g_DebugLog.Print("Start Halvane");
   g_DebugLog.Print("msgMutex = 0x%x", msgMutex);
   g_DebugLog.Print("hMutex = 0x%x", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(hMutex)));

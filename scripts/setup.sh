@@ -12,6 +12,7 @@ packages=(
   xvfb xauth fonts-dejavu-core
   mpg123 libclang-rt-14-dev
   pulseaudio pulseaudio-utils python3
+  dpkg-dev file debootstrap lintian desktop-file-utils
 )
 
 missing=()

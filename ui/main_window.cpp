@@ -10,6 +10,7 @@
 #include "base/files_to_add.h"
 #include "base/process_state.h"
 #include "base/shell_handles.h"
+#include "base/user_folders.h"
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
@@ -82,11 +83,12 @@ void ShowOutputDir(HWND hDlg) {
   g_DebugLog.Print("WAV path: %s", folder.c_str());
 }
 
-// The program folder's "wav" folder when no output folder is set.
+// The program folder's "wav" folder (or, for an installed program, the user's music
+// folder's "Halvane") when no output folder is set.
 void DefaultOutputDir() {
   std::lock_guard lock(g_OutputDirLock);
   if (g_szOutputDir[0] != '\0') return;
-  const std::string folder = std::string(g_szProgramDir) + "/wav";
+  const std::string folder = base::DefaultOutputFolderFor(g_szProgramDir);
   std::snprintf(g_szOutputDir, kOutputDirLimit, "%s", folder.c_str());
 }
 

@@ -19,6 +19,7 @@
 #include "app/convert_cli/terminal_dialog.h"
 #include "base/debug_log.h"
 #include "base/process_state.h"
+#include "base/user_folders.h"
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
@@ -70,17 +71,11 @@ void Complain(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgr
 // The per-user state folder's log: $XDG_STATE_HOME/halvane/convert-log.txt, or
 // ~/.local/state/halvane/convert-log.txt.
 std::string LogPath() {
-  fs::path state;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') {
-    state = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    state = fs::path(home) / ".local" / "state";
-  } else {
-    return {};
-  }
+  const std::string state = base::UserStateFolder();
+  if (state.empty()) return {};
   std::error_code ignored;
-  fs::create_directories(state / "halvane", ignored);
-  return (state / "halvane" / "convert-log.txt").string();
+  fs::create_directories(state, ignored);
+  return state + "/convert-log.txt";
 }
 
 // The synthesisers as the window's Device list names them, remembering each one's

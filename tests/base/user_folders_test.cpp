@@ -1,0 +1,53 @@
+// The one decision where the window writes: beside a writable program folder, else
+// in the user's state and music folders.
+#include "base/user_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+TEST(UserFoldersTest, AWritableProgramFolderKeepsTheLogAndOutputsBesideTheProgram) {
+  TempDir program;
+  const std::string folder = program.Path().string();
+  EXPECT_EQ(base::LogFileFor(folder), folder + "/log.txt");
+  EXPECT_EQ(base::DefaultOutputFolderFor(folder), folder + "/wav");
+  EXPECT_FALSE(fs::exists(program.Path() / "wav"));  // made by nobody, as before
+}
+
+// A folder the process cannot write to: one that does not exist (the tests run as
+// root, who may write to any folder that does).
+TEST(UserFoldersTest, AProgramFolderThatIsNotWritableSendsThemToTheUsersFolders) {
+  TempDir user;
+  const fs::path home = user.Path() / "home";
+  ::setenv("HOME", home.c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (user.Path() / "config").c_str(), 1);
+  const std::string installed = (user.Path() / "opt" / "halvane" / "bin").string();
+  ASSERT_FALSE(base::IsWritableFolder(installed));
+
+  ::setenv("XDG_STATE_HOME", (user.Path() / "state").c_str(), 1);
+  EXPECT_EQ(base::LogFileFor(installed), (user.Path() / "state/halvane/log.txt").string());
+  EXPECT_TRUE(fs::is_directory(user.Path() / "state/halvane"));
+  ::unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(base::LogFileFor(installed), (home / ".local/state/halvane/log.txt").string());
+
+  // No user-dirs.dirs: ~/Music; with one, its XDG_MUSIC_DIR as xdg-user-dir reads it.
+  EXPECT_EQ(base::DefaultOutputFolderFor(installed), (home / "Music/Halvane").string());
+  fs::create_directories(user.Path() / "config");
+  WriteFileBytes(user.Path() / "config/user-dirs.dirs",
+                 "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                 "XDG_MUSIC_DIR=\"$HOME/Tunes/\"\n");
+  EXPECT_EQ(base::DefaultOutputFolderFor(installed), (home / "Tunes/Halvane").string());
+  EXPECT_TRUE(fs::is_directory(home / "Tunes/Halvane"));
+}
+
+}  // namespace
