@@ -1,5 +1,5 @@
-// The diagnostic log: "log.txt" in the program folder, one line per Print, with an
-// indentation that follows the nesting of operations.
+// The diagnostic log: one line per Print, with an indentation that follows the
+// nesting of operations, in the file start-up names (see base/user_folders.h).
 #pragma once
 
 #include <mutex>
