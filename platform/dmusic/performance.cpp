@@ -14,8 +14,8 @@
 namespace platform {
 namespace {
 
-std::vector<std::uint8_t> GuidBytes(const GUID& guid) {
-  std::vector<std::uint8_t> bytes(sizeof(GUID));
+std::array<std::uint8_t, sizeof(GUID)> GuidBytes(const GUID& guid) {
+  std::array<std::uint8_t, sizeof(GUID)> bytes{};
   std::memcpy(bytes.data(), &guid, sizeof(GUID));
   return bytes;
 }

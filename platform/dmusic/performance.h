@@ -7,6 +7,7 @@
 // earlier initialisation stay valid objects but lead nowhere.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -93,7 +94,7 @@ class CPerformance final
   REFERENCE_TIME clockEnd_ = 0;  // the clock where the last initialisation left it
   float masterTempo_ = 1.0f;
   LONG masterVolume_ = 0;
-  std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>> params_;  // other global parameters by GUID bytes
+  std::map<std::array<std::uint8_t, sizeof(GUID)>, std::vector<std::uint8_t>> params_;  // other global parameters by GUID bytes
 };
 
 // The performance behind an interface of ours; null for anyone else's.

@@ -79,9 +79,9 @@ std::string ResolveShellProgram(const char* file) {
   std::string_view folders(searchPath != nullptr ? searchPath : "/usr/local/bin:/usr/bin:/bin");
   while (true) {
     const std::size_t colon = folders.find(':');
-    std::string folder(folders.substr(0, colon));
-    if (folder.empty()) folder = ".";
-    const std::string path = folder + "/" + std::string(name);
+    // An empty entry is the current folder.
+    const std::string_view folder = colon == 0 || folders.empty() ? std::string_view(".") : folders.substr(0, colon);
+    const std::string path = std::string(folder) + "/" + std::string(name);
     if (IsRunnable(path)) return path;
     if (colon == std::string_view::npos) break;
     folders.remove_prefix(colon + 1);
