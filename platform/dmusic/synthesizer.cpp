@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -48,6 +49,29 @@ std::string NotAnInstrumentFile(const std::string& path) {
       (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
     return "not a SoundFont or DLS file";
   return {};
+}
+
+// How long a half that is done spins for the other before it sleeps. The halves
+// meet once for every stretch, a few hundred times a second of music; they
+// carry about the same work, so the one done first rarely waits long, and
+// waking a sleeping thread can take longer than the wait itself.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(200);
+
+void Relax() {
+#if defined(__SSE__)
+  _mm_pause();
+#endif
+}
+
+// Waits until value no longer holds old: spinning for a while, then asleep.
+void AwaitChange(const std::atomic<int>& value, int old) {
+  const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+  for (unsigned round = 1;; ++round) {
+    if (value.load(std::memory_order_acquire) != old) return;
+    Relax();
+    if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+  }
+  while (value.load(std::memory_order_acquire) == old) value.wait(old, std::memory_order_acquire);
 }
 
 }  // namespace
@@ -339,11 +363,11 @@ void Synthesizer::RenderWithEvents(Part& part, float* interleaved, int frames) {
 
 void Synthesizer::RunSecondHalf() {
   for (;;) {
-    job_.wait(0);
+    AwaitChange(job_, 0);
     const int frames = job_.load();
     if (frames < 0) return;
     RenderWithEvents(parts_[1], secondBlock_.data(), frames);
-    job_.store(0);
+    job_.store(0, std::memory_order_release);
     job_.notify_one();
   }
 }
@@ -358,7 +382,7 @@ void Synthesizer::Render(float* interleaved, int frames) {
   job_.store(frames);
   job_.notify_one();
   RenderWithEvents(parts_[0], interleaved, frames);
-  for (int pending = job_.load(); pending != 0; pending = job_.load()) job_.wait(pending);
+  if (frames != 0) AwaitChange(job_, frames);
   const float* second = secondBlock_.data();
   const std::size_t count = static_cast<std::size_t>(frames) * kChannels;
   for (std::size_t i = 0; i < count; ++i) interleaved[i] += second[i];
