@@ -28,8 +28,9 @@ WAVEFORMATEX Recording::DefaultFormat() {
 void Recording::Begin(const WAVEFORMATEX& format) {
   std::lock_guard lock(mutex_);
   format_ = format;
-  bytes_.clear();
-  bytes_.shrink_to_fit();  // a long recording before must not hold its memory on
+  pieces_.clear();  // a long recording before must not hold its memory on
+  pieces_.shrink_to_fit();
+  size_ = 0;
 }
 
 void Recording::SetFormat(const WAVEFORMATEX& format) {
@@ -40,7 +41,16 @@ void Recording::SetFormat(const WAVEFORMATEX& format) {
 void Recording::Append(const BYTE* data, std::size_t size) {
   if (data == nullptr || size == 0) return;
   std::lock_guard lock(mutex_);
-  bytes_.insert(bytes_.end(), data, data + size);
+  while (size > 0) {
+    const std::size_t used = size_ % kPieceBytes;
+    if (used == 0 && size_ / kPieceBytes == pieces_.size())
+      pieces_.push_back(std::make_unique_for_overwrite<BYTE[]>(kPieceBytes));
+    const std::size_t n = std::min(size, kPieceBytes - used);
+    std::memcpy(pieces_[size_ / kPieceBytes].get() + used, data, n);
+    data += n;
+    size -= n;
+    size_ += n;
+  }
 }
 
 WAVEFORMATEX Recording::Format() const {
@@ -52,14 +62,15 @@ DWORD Recording::Size() const {
   std::lock_guard lock(mutex_);
   const std::size_t block = std::max<std::size_t>(format_.nBlockAlign, 1);
   const std::size_t limit = std::numeric_limits<DWORD>::max() / block * block;
-  return static_cast<DWORD>(std::min(bytes_.size(), limit));
+  return static_cast<DWORD>(std::min(size_, limit));
 }
 
 std::size_t Recording::CopyTo(BYTE* dest, std::size_t size) const {
   if (dest == nullptr || size == 0) return 0;
   std::lock_guard lock(mutex_);
-  const std::size_t copied = std::min(size, bytes_.size());
-  if (copied > 0) std::memcpy(dest, bytes_.data(), copied);
+  const std::size_t copied = std::min(size, size_);
+  for (std::size_t at = 0; at < copied; at += kPieceBytes)
+    std::memcpy(dest + at, pieces_[at / kPieceBytes].get(), std::min(kPieceBytes, copied - at));
   if (copied < size) std::memset(dest + copied, 0, size - copied);
   return copied;
 }

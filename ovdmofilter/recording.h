@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -36,9 +37,14 @@ class Recording {
  private:
   Recording();
 
+  // The recorded bytes in pieces of kPieceBytes, the last one filled to size_:
+  // a long recording grows without moving what it holds.
+  static constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
   mutable std::mutex mutex_;
   WAVEFORMATEX format_;
-  std::vector<BYTE> bytes_;
+  std::vector<std::unique_ptr<BYTE[]>> pieces_;
+  std::size_t size_ = 0;
 };
 
 }  // namespace ovdmofilter

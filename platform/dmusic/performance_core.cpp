@@ -8,6 +8,7 @@
 #include "platform/com/com_object.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/audio_output.h"
+#include "platform/dmusic/pcm16_conversion.h"
 #include "platform/dmusic/tool_graph.h"
 
 namespace platform {
@@ -77,33 +78,6 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
   if (a % b != 0 && (a < 0) != (b < 0)) --q;
   return q;
-}
-
-// Float samples to 16 bits, scaled, rounded and clamped (never wrapped around).
-struct Conversion {
-  std::uint64_t clipped = 0;      // samples clamped
-  std::int64_t loudUntil = 0;     // the frame after the last one louder than the quiet peak
-};
-
-Conversion ConvertToPcm16(const float* in, std::int16_t* out, std::size_t frames, float scale) {
-  Conversion result;
-  const std::size_t count = frames * 2;
-  std::size_t loud = 0;  // the sample after the last loud one
-  for (std::size_t i = 0; i < count; ++i) {
-    float v = in[i] * scale;
-    if (v > 32767.0f) {
-      v = 32767.0f;
-      ++result.clipped;
-    } else if (v < -32768.0f) {
-      v = -32768.0f;
-      ++result.clipped;
-    }
-    const long sample = std::lrint(v);
-    out[i] = static_cast<std::int16_t>(sample);
-    if (sample > PerformanceCore::kQuietPeak || sample < -PerformanceCore::kQuietPeak) loud = i + 1;
-  }
-  result.loudUntil = static_cast<std::int64_t>((loud + 1) / 2);
-  return result;
 }
 
 }  // namespace
@@ -550,11 +524,12 @@ void PerformanceCore::RenderLocked(std::int16_t* out, std::size_t frames) {
     dispatchFrame_.store(now + static_cast<std::int64_t>(rendered));
     FadeTowardTheEnd(floatBlock_.data(), now, static_cast<std::int64_t>(rendered));
     const std::size_t direct = std::min(need, rendered);
-    const Conversion first = ConvertToPcm16(floatBlock_.data(), out + 2 * done, direct, scale);
+    const Pcm16Conversion first = ConvertToPcm16(floatBlock_.data(), out + 2 * done, direct, scale, kQuietPeak);
     std::uint64_t clipped = first.clipped;
     if (first.loudUntil > 0) loudUntil_ = now + first.loudUntil;
     if (rendered > direct) {
-      const Conversion rest = ConvertToPcm16(floatBlock_.data() + 2 * direct, leftover_, rendered - direct, scale);
+      const Pcm16Conversion rest =
+          ConvertToPcm16(floatBlock_.data() + 2 * direct, leftover_, rendered - direct, scale, kQuietPeak);
       clipped += rest.clipped;
       if (rest.loudUntil > 0) loudUntil_ = now + static_cast<std::int64_t>(direct) + rest.loudUntil;
       leftoverStart_ = 0;

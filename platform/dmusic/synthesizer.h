@@ -34,9 +34,10 @@
 // fixed, and some notes must sound in a given half), so in music that comes
 // near the polyphony a voice can be taken a little earlier than by one
 // synthesiser; below half the polyphony in each half nothing changes.
-// Each half has its own copy of the SoundFont: FluidSynth counts the users of a
-// sample without synchronisation, so two halves rendering at once must not share
-// one.
+// Each half has its own copy of the SoundFont's instruments: FluidSynth counts
+// the users of a sample without synchronisation, so two halves rendering at once
+// must not share one. The copies share one block of sample data, the bulk of a
+// SoundFont's memory.
 #pragma once
 
 #include <cstdint>
