@@ -66,6 +66,15 @@ std::string LogFileFor(const std::string& programDir) {
   return Made(state) + "/log.txt";
 }
 
+std::string DefaultMidiFolderFor(const std::string& programDir) {
+  if (IsWritableFolder(programDir)) return programDir + "/midi";
+  const std::string music = UserMusicFolder();
+  std::error_code ignored;
+  if (!music.empty() && fs::is_directory(music, ignored)) return music;
+  const std::string home = Env("HOME");
+  return home.empty() ? programDir + "/midi" : home;
+}
+
 std::string DefaultOutputFolderFor(const std::string& programDir) {
   if (IsWritableFolder(programDir)) return programDir + "/wav";
   const std::string music = UserMusicFolder();

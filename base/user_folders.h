@@ -3,9 +3,11 @@
 // beside the program, as it always has:
 //   log:                  PROGRAM/log.txt
 //   default output folder: PROGRAM/wav
+//   Add File(s) opens in:  PROGRAM/midi
 // An installed program (/opt/halvane/bin, owned by root) cannot write there, so:
 //   log:                  $XDG_STATE_HOME/halvane/log.txt (default ~/.local/state)
 //   default output folder: the user's music folder plus "/Halvane" (made when chosen)
+//   Add File(s) opens in:  the user's music folder (home, without one)
 // The settings and the capture component's registration are per user either way
 // (platform/registry: $XDG_CONFIG_HOME/halvane/registry.ini).
 #pragma once
@@ -29,6 +31,11 @@ std::string UserMusicFolder();
 // The window's log file for the program folder programDir; a per-user one has its
 // folder made. Empty when there is nowhere to write it.
 std::string LogFileFor(const std::string& programDir);
+
+// Where Add File(s) opens when nothing was chosen before: the program folder's "midi"
+// folder beside a writable program folder, else the user's music folder (or home
+// folder, when the music folder does not exist).
+std::string DefaultMidiFolderFor(const std::string& programDir);
 
 // The window's output folder when none is set yet, for the program folder programDir;
 // a per-user one is made.

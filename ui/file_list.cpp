@@ -5,6 +5,7 @@
 
 #include "base/debug_log.h"
 #include "base/process_state.h"
+#include "base/user_folders.h"
 #include "convert/conversion_thread.h"
 #include "engine/segment_playback.h"
 #include "platform/core/format.h"
@@ -64,7 +65,7 @@ void OnAddFiles(HWND hDlg) {
   g_szFileTitle[0] = '\0';
   g_szFileBuffer[0] = '\0';
   if (g_szScratch[0] == '\0') {
-    const std::string folder = std::string(g_szProgramDir) + "/midi";
+    const std::string folder = base::DefaultMidiFolderFor(g_szProgramDir);
     std::snprintf(g_szScratch, kTextBufferSize, "%s", folder.c_str());
   }
 

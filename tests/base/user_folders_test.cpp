@@ -21,6 +21,7 @@ TEST(UserFoldersTest, AWritableProgramFolderKeepsTheLogAndOutputsBesideTheProgra
   const std::string folder = program.Path().string();
   EXPECT_EQ(base::LogFileFor(folder), folder + "/log.txt");
   EXPECT_EQ(base::DefaultOutputFolderFor(folder), folder + "/wav");
+  EXPECT_EQ(base::DefaultMidiFolderFor(folder), folder + "/midi");
   EXPECT_FALSE(fs::exists(program.Path() / "wav"));  // made by nobody, as before
 }
 
@@ -40,6 +41,8 @@ TEST(UserFoldersTest, AProgramFolderThatIsNotWritableSendsThemToTheUsersFolders)
   ::unsetenv("XDG_STATE_HOME");
   EXPECT_EQ(base::LogFileFor(installed), (home / ".local/state/halvane/log.txt").string());
 
+  // Add File(s) opens at home until the music folder exists, then there.
+  EXPECT_EQ(base::DefaultMidiFolderFor(installed), home.string());
   // No user-dirs.dirs: ~/Music; with one, its XDG_MUSIC_DIR as xdg-user-dir reads it.
   EXPECT_EQ(base::DefaultOutputFolderFor(installed), (home / "Music/Halvane").string());
   fs::create_directories(user.Path() / "config");
@@ -48,6 +51,7 @@ TEST(UserFoldersTest, AProgramFolderThatIsNotWritableSendsThemToTheUsersFolders)
                  "XDG_MUSIC_DIR=\"$HOME/Tunes/\"\n");
   EXPECT_EQ(base::DefaultOutputFolderFor(installed), (home / "Tunes/Halvane").string());
   EXPECT_TRUE(fs::is_directory(home / "Tunes/Halvane"));
+  EXPECT_EQ(base::DefaultMidiFolderFor(installed), (home / "Tunes").string());
 }
 
 }  // namespace
