@@ -62,8 +62,19 @@ rm -rf --one-file-system "$root"
 mkdir -p "$root" "$debootstrap_cache" "$apt_cache/partial"
 
 say "debootstrap bookworm (minbase) into $root"
-debootstrap --variant=minbase --cache-dir="$debootstrap_cache" bookworm "$root" "$mirror" >"$build_dir/debootstrap.log" 2>&1 ||
-  { tail -20 "$build_dir/debootstrap.log"; exit 1; }
+# A download that fails on the way is tried once more, from an empty root (what was
+# downloaded stays in the cache).
+bootstrapped=
+for attempt in 1 2; do
+  if debootstrap --variant=minbase --cache-dir="$debootstrap_cache" bookworm "$root" "$mirror" \
+    >"$build_dir/debootstrap.log" 2>&1; then
+    bootstrapped=yes
+    break
+  fi
+  tail -20 "$build_dir/debootstrap.log"
+  rm -rf --one-file-system "$root" && mkdir -p "$root"
+done
+[ -n "$bootstrapped" ] || { echo "debootstrap failed twice" >&2; exit 1; }
 bind proc "$root/proc" -t proc
 bind /dev "$root/dev" --bind
 bind /dev/pts "$root/dev/pts" --bind
@@ -76,11 +87,13 @@ in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRON
 
 say "Installing the package into the root"
 cp "$deb" "$root/tmp/"
-in_root apt-get update -qq
+# Network hiccups: each download step is tried up to three times.
+retry() { "$@" || { sleep 5; "$@"; } || { sleep 15; "$@"; }; }
+retry in_root apt-get update -qq
 # The small General MIDI SoundFont first (the package takes any sf2-soundfont-gm), and
 # what the test alone needs: Xvfb and xauth for xvfb-run.
-in_root apt-get install -y -qq --no-install-recommends timgm6mb-soundfont xvfb xauth >/dev/null
-in_root apt-get install -y --no-install-recommends "/tmp/$(basename "$deb")"
+retry in_root apt-get install -y -qq --no-install-recommends timgm6mb-soundfont xvfb xauth >/dev/null
+retry in_root apt-get install -y --no-install-recommends "/tmp/$(basename "$deb")"
 in_root dpkg -s halvane | grep -E '^(Status|Version)'
 
 # --- As a user who is not root. ------------------------------------------------------
