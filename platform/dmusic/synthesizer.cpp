@@ -119,19 +119,16 @@ class Synthesizer::Bank {
     static std::map<std::pair<std::string, int>, std::shared_ptr<Bank>> loaded;
     std::lock_guard guard(lock);
     out.assign(static_cast<std::size_t>(copies), nullptr);
-    std::vector<HRESULT> results(out.size(), S_OK);
-    std::vector<std::string> reasons(out.size());
     for (int copy = 0; copy < copies; ++copy) {
       auto it = loaded.find({path, copy});
-      if (it != loaded.end())
+      if (it != loaded.end()) {
         out[copy] = it->second;
-      else if (FAILED(results[copy] = Load(path, out[copy], reasons[copy])))
-        break;
-    }
-    for (int copy = 0; copy < copies; ++copy) {
-      if (FAILED(results[copy])) {
-        if (!reasons[copy].empty()) SetErrorText("SoundFont " + path + " cannot be loaded: " + reasons[copy]);
-        return results[copy];
+        continue;
+      }
+      std::string reason;
+      if (const HRESULT hr = Load(path, out[copy], reason); FAILED(hr)) {
+        if (!reason.empty()) SetErrorText("SoundFont " + path + " cannot be loaded: " + reason);
+        return hr;
       }
       loaded.emplace(std::make_pair(path, copy), out[copy]);
     }

@@ -2,10 +2,7 @@
 // no sound card; its exit code, its outputs and what it prints.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,9 +18,8 @@
 
 #include "platform/instance/single_instance.h"
 #include "tests/dmusic/test_media.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -48,48 +44,17 @@ class ConvertCliTest : public ::testing::Test {
     ::setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
   }
 
-  // Quarter notes at 120 beats a minute for about seconds of music.
-  std::string Midi(const fs::path& path, double seconds) const {
-    fs::create_directories(path.parent_path());
-    dmusic_test::MidiFile midi;
-    midi.Tempo(0, 500000);
-    for (int i = 0; i < static_cast<int>(seconds * 2); ++i) midi.Note(0, 0, 60 + i % 12, 110, 768);
-    midi.Write(path.string());
-    return path.string();
-  }
+  std::string Midi(const fs::path& path, double seconds) const { return dmusic_test::WriteQuarterNotes(path, seconds); }
 
   // Starts the program in the test's folder, its output going to files.
   pid_t Start(std::vector<std::string> args) {
-    const std::string program = HALVANE_CONVERT;
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, root_.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (root_ / "stdout").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return started == 0 ? pid : -1;
+    return testing_support::StartProcess(HALVANE_CONVERT, std::move(args), root_);
   }
 
   Result Wait(pid_t pid) {
     Result result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) != pid) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (const std::optional<int> code = testing_support::WaitForExit(pid, std::chrono::seconds(120)); code && *code >= 0)
+      result.exitCode = code;
     result.out = ReadFileBytes(root_ / "stdout");
     result.err = ReadFileBytes(root_ / "stderr");
     return result;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,9 +19,8 @@
 #include "app/startup.h"
 #include "platform/instance/single_instance.h"
 #include "tests/support/log_lines.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -31,29 +29,11 @@ using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
+using testing_support::WaitForExit;
+
 pid_t Start(const fs::path& program, std::vector<std::string> args = {}) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  const std::string path = program.string();
-  std::vector<char*> argv{const_cast<char*>(path.c_str())};
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
-}
-
-// The exit code, or nullopt when the process did not end in time (it is then killed).
-std::optional<int> WaitForExit(pid_t pid, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::optional<int>(-1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return std::nullopt;
+  return testing_support::StartProcess(program.string(), std::move(args));
 }
 
 template <typename Condition>

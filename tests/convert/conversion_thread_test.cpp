@@ -141,15 +141,7 @@ class ConversionThreadTest : public CaptureFixture {
     CaptureFixture::TearDown();
   }
 
-  // A file of quarter notes at 120 beats a minute: seconds of music, rounded to halves.
-  std::string Midi(const fs::path& path, double seconds) {
-    fs::create_directories(path.parent_path());
-    dmusic_test::MidiFile midi;
-    midi.Tempo(0, 500000);
-    for (int i = 0; i < static_cast<int>(seconds * 2); ++i) midi.Note(0, 0, 60 + i % 12, 110, 768);
-    midi.Write(path.string());
-    return path.string();
-  }
+  std::string Midi(const fs::path& path, double seconds) { return dmusic_test::WriteQuarterNotes(path, seconds); }
 
   // Runs the fake main window; script plays the user once the list holds files.
   void RunWindow(const std::vector<std::string>& files, const std::function<void(FakeDialog&)>& script) {

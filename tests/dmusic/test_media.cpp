@@ -163,4 +163,13 @@ void MidiFile::Write(const std::string& path) const {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+std::string WriteQuarterNotes(const std::filesystem::path& path, double seconds) {
+  std::filesystem::create_directories(path.parent_path());
+  MidiFile midi;
+  midi.Tempo(0, 500000);
+  for (int i = 0; i < static_cast<int>(seconds * 2); ++i) midi.Note(0, 0, 60 + i % 12, 110, 768);
+  midi.Write(path.string());
+  return path.string();
+}
+
 }  // namespace dmusic_test

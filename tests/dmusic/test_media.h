@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,9 @@ class MidiFile {
   int division_;
   std::vector<std::vector<std::uint8_t>> tracks_;
 };
+
+// Writes quarter notes at 120 beats a minute, about seconds of music (rounded to
+// halves), making the file's folder; gives the path.
+std::string WriteQuarterNotes(const std::filesystem::path& path, double seconds);
 
 }  // namespace dmusic_test
