@@ -156,6 +156,8 @@ class Batch {
   int mp3Rate_ = kDefaultMp3Rate;
   int converted_ = 0;
   std::string folder_;  // where the file being saved goes
+  std::string output_;  // the file the current song was saved as, once saved
+  std::string reason_;  // why the step that failed failed: the file and the system's reason
 };
 
 void Batch::Run() {
@@ -195,6 +197,8 @@ void Batch::Run() {
 }
 
 bool Batch::ConvertFirstFile() {
+  output_.clear();
+  reason_.clear();
   const std::string path = dialog_.ListItemText(IDC_FILELIST, 0, 1);
   g_DebugLog.Print("File Name: %s", path.c_str());
   Up();
@@ -327,6 +331,7 @@ bool Batch::SaveOutput(const std::string& base) {
       DeleteFileA(output.c_str());
       return false;
     }
+    output_ = output;
     return true;
   }
   const std::string output = ReserveOutputName(folder_, base, "wav");
@@ -337,6 +342,7 @@ bool Batch::SaveOutput(const std::string& base) {
     DeleteFileA(output.c_str());
     return false;
   }
+  output_ = output;
   return true;
 }
 
