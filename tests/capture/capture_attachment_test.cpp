@@ -317,11 +317,12 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
   namespace fs = std::filesystem;
   const SafeFolder safe;
   ASSERT_FALSE(safe.Path().empty());
-  const fs::path library = CopyOfTheComponent(safe.Path());
-  const std::string folder = safe.Path().string();
+  // The library lies in a folder of a folder: each of them is checked.
+  const fs::path sub = safe.Path() / "sub";
+  fs::create_directory(sub);
+  const fs::path library = CopyOfTheComponent(sub);
+  const std::string folder = sub.string(), parent = safe.Path().string();
   const std::string fifo = (safe.Path() / "fifo.so").string();
-  const fs::path program = capture_test::ProgramFolder();
-  const fs::perms programMode = fs::status(program).permissions();
   const fs::path inTemp = CopyOfTheComponent(dir_.Path());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const fs::path settings = fs::path(platform::RegistryFilePath()).parent_path();
@@ -345,12 +346,10 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
        "writable by group or others"},
       {library.string(), [&](bool on) { fs::permissions(settings, fs::perms(on ? 0707 : 0700)); },
        "the settings folder " + settings.string() + " can be written by others"},
-      {library.string(), [&](bool on) { fs::permissions(folder, fs::perms(on ? 0775 : 0700)); },
+      {library.string(), [&](bool on) { fs::permissions(folder, fs::perms(on ? 0775 : 0755)); },
        "the folder " + folder + " can be written by others"},
-      {library.string(), [&](bool on) { fs::permissions(folder, fs::perms(on ? 01777 : 0700)); },
-       "the folder " + folder + " can be written by others"},
-      {library.string(), [&](bool on) { fs::permissions(program, on ? programMode | fs::perms::others_write : programMode); },
-       "the folder " + program.string() + " can be written by others"},
+      {library.string(), [&](bool on) { fs::permissions(parent, fs::perms(on ? 01777 : 0700)); },
+       "the folder " + parent + " can be written by others"},
       {inTemp.string(), [&](bool on) { fs::permissions(dir_.Path(), fs::perms(on ? 0777 : 0700)); },
        "the folder " + fs::canonical(dir_.Path()).string() + " can be written by others"},
   };
