@@ -234,6 +234,12 @@ bool Batch::ConvertFirstFile() {
   if (FAILED(RemoveFilter())) return Fail("Can't Remove Filter");
   if (FAILED(SetFilter())) return Fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return Fail("Can't Play MIDI File");
+  // A song whose recording cannot fit a WAV file is refused before it renders.
+  if (reason_ = WavTooLongReason(path, GetEndTimeMIDI() - GetTimeMIDI()); !reason_.empty()) {
+    g_DebugLog.Print("%s", reason_.c_str());
+    StopMIDI();
+    return Fail("Can't Save Output File");
+  }
 
   const std::string name = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   char text[platform::kFormatLimit + 1];

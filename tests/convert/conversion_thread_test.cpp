@@ -506,6 +506,24 @@ TEST_F(ConversionThreadTest, ASaveClearsWhatAKilledSaveLeftInItsFolder) {
   EXPECT_GE(WavSeconds(out_ / "song.wav"), 1 + kTailSeconds);
 }
 
+// 1 h 43 min of music at half tempo records for 3 h 26 min, more than a WAV file can
+// hold: refused before it renders (the test would take minutes otherwise), with the
+// length and the limit, and nothing written.
+TEST_F(ConversionThreadTest, ASongTooLongForAWavFileIsRefusedBeforeItRenders) {
+  const std::string file = Midi(dir_.Path() / "in" / "long.mid", 6200);
+  RunWindow({file}, [&](FakeDialog& d) {
+    d.MoveSlider(kTempo, 0);
+    ConvertAndWait(d);
+    EXPECT_EQ(ListPaths(d), std::vector<std::string>{file});
+  });
+  const auto boxes = toolkit_.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Can't Save Output File");
+  EXPECT_TRUE(Logged(file + ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
+                            "most 3:22:53 (2147483590 bytes)"));
+  EXPECT_TRUE(FileNames(out_).empty());
+}
+
 TEST_F(ConversionThreadTest, ClosingTheWindowMidFileStopsTheWorkerForGood) {
   const std::string longFile = Midi(dir_.Path() / "in" / "long.mid", 600);
   RunWindow({longFile}, [&](FakeDialog& d) {
