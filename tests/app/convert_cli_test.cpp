@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,13 +121,17 @@ TEST_F(ConvertCliTest, ABrokenFileIsNamedWithItsReasonAndTheOthersStillConvert) 
 
 TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
   const std::string song = Midi(root_ / "in" / "song.mid", 1);
+  const std::string fifo = (root_ / "in" / "fifo.mid").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--format", "ogg", song}, "--format ogg"},
       {{"--rate", "8000", song}, "--rate 8000"},
       {{"--tempo", "151", song}, "--tempo 151"},
       {{"--tempo", song}, "--tempo"},
       {{"--loud", song}, "--loud"},
-      {{song, "missing.mid"}, "missing.mid"},
+      {{song, "missing.mid"}, "missing.mid: no such file or folder"},
+      {{song, "/dev/null"}, "/dev/null: not a regular file or folder"},
+      {{fifo}, fifo + ": not a regular file or folder"},
       {{"--out", "o", "--same-dir", song}, "--same-dir"},
       {{"--device", "7", song}, "--device 7"},
       {{"--tempo"}, "--tempo needs a value"},
