@@ -133,10 +133,13 @@ PartFile::PartFile(int fd, std::string path, std::string finalPath)
 
 std::unique_ptr<PartFile> PartFile::Create(const std::string& finalPath, std::string& reason) {
   const std::string folder = FolderOf(finalPath);
-  std::string path = folder == "/" ? "/" : folder + "/";
-  path += PartName(NameOf(finalPath));
-  int error = 0;
-  const int fd = MakeLocked(folder, path, error);
+  std::string path;
+  int error = 0, fd = -1;
+  // A name another part file has already taken is tried again with other random characters.
+  for (int tries = 0; fd < 0 && (tries == 0 || (error == EEXIST && tries < 8)); ++tries) {
+    path = (folder == "/" ? "/" : folder + "/") + PartName(NameOf(finalPath));
+    fd = MakeLocked(folder, path, error);
+  }
   if (fd < 0) {
     reason = ReasonFor(path, error);
     return nullptr;
