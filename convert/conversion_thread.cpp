@@ -21,8 +21,8 @@
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
 #include "platform/core/part_file.h"
-#include "platform/core/unlinked_file.h"
 #include "platform/core/sync.h"
+#include "platform/core/unlinked_file.h"
 #include "platform/window/winuser.h"
 
 namespace {
