@@ -84,6 +84,11 @@ TEST(PartFileTest, WhatAKilledWriterLeftIsClearedAndALivingWriterKeepsItsFile) {
   EXPECT_EQ(left[1], "kept.wav");
   EXPECT_EQ(left[2], "living.wav");
   EXPECT_EQ(left[3], "notes.txt");
+  // The name the killed writer had reserved is free again for the next save.
+  const int reserved = ::open((folder / "song.wav").c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+  EXPECT_GE(reserved, 0);
+  ::close(reserved);
+  fs::remove(folder / "song.wav");
 
   std::ofstream(living->WriterPath(), std::ios::binary) << "whole";
   ASSERT_TRUE(living->Commit(reason)) << reason;
