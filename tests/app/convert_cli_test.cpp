@@ -84,6 +84,10 @@ TEST_F(ConvertCliTest, FilesAndFoldersConvertInOrderIntoTheDefaultFolder) {
   // "zz.wav" is taken: the output gets a counter rather than replacing it.
   fs::create_directories(root_ / "wav");
   WriteFileBytes(root_ / "wav" / "zz.wav", "keep me");
+  // A killed run left "zz(1).wav" reserved and empty, with its part file: both go, and
+  // the name is taken (and named) again.
+  WriteFileBytes(root_ / "wav" / "zz(1).wav", "");
+  WriteFileBytes(root_ / "wav" / ".zz(1).wav.Xy12Zw.halvane-part", "RIFF");
 
   // A window is open: the terminal program neither needs its lock nor signals it.
   ASSERT_NE(CreateMutexA(nullptr, TRUE, "halvane - mutex"), nullptr);
