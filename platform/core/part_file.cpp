@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -96,10 +97,12 @@ mode_t UsualMode() {
 // under its name. Where the file system has no unnamed files, it is made by name and
 // locked at once.
 int MakeLocked(const std::string& folder, const std::string& path, int& error) {
+  // A file system without locks still takes the file; a clean-up there cannot lock
+  // either, and leaves every part file alone.
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD, path.c_str(),
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    if (::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), AT_FDCWD, path.c_str(),
                  AT_SYMLINK_FOLLOW) == 0)
       return fd;
     error = errno;
