@@ -38,7 +38,7 @@ void CDebugLog::CreateLogFile(const char* path) {
   std::lock_guard lock(m_lock);
   m_bToFile = true;
   std::snprintf(m_szFileName, sizeof m_szFileName, "%s", path);
-  const int fd = ::open(m_szFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(m_szFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd >= 0) ::close(fd);
 }
 
@@ -65,7 +65,7 @@ void CDebugLog::Print(const char* format, ...) {
   }
 
   // Append the line in one write; the separator goes only between lines.
-  const int fd = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return;
   struct stat info {};
   const bool empty = ::fstat(fd, &info) != 0 || info.st_size == 0;

@@ -1,5 +1,6 @@
 #include "base/user_folders.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,7 +28,13 @@ std::string Made(const fs::path& folder) {
 }  // namespace
 
 bool IsWritableFolder(const std::string& folder) {
-  return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
+  struct stat info {};
+  if (folder.empty() || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  // A folder others can write (sticky or not) could have links planted in it, and
+  // one of another user's is theirs to change.
+  if (info.st_uid != ::geteuid() && info.st_uid != 0) return false;
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return false;
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 std::string UserStateFolder() {

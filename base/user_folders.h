@@ -1,10 +1,11 @@
 // Where the window keeps what it writes, decided in one place. A program folder the
-// user can write to (a build folder, a copy of the program's own) keeps everything
-// beside the program, as it always has:
+// user can write to and nobody else can (a build folder, a copy of the program's
+// own) keeps everything beside the program, as it always has:
 //   log:                  PROGRAM/log.txt
 //   default output folder: PROGRAM/wav
 //   Add File(s) opens in:  PROGRAM/midi
-// An installed program (/opt/halvane/bin, owned by root) cannot write there, so:
+// An installed program (/opt/halvane/bin, owned by root) cannot write there, and a
+// folder others can write is not the user's, so:
 //   log:                  $XDG_STATE_HOME/halvane/log.txt (default ~/.local/state)
 //   default output folder: the user's music folder plus "/Halvane" (made when chosen)
 //   Add File(s) opens in:  the user's music folder (home, without one)
@@ -16,7 +17,8 @@
 
 namespace base {
 
-// True when this process may create files in folder.
+// True when folder is the user's to write in: this process may create files there,
+// it belongs to the user (or root), and group and others cannot write to it.
 bool IsWritableFolder(const std::string& folder);
 
 // "$XDG_STATE_HOME/halvane" (an absolute $XDG_STATE_HOME), else "$HOME/.local/state/halvane";

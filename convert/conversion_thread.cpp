@@ -1,8 +1,10 @@
 #include "convert/conversion_thread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,7 +20,9 @@
 #include "platform/core/files.h"
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
+#include "platform/core/part_file.h"
 #include "platform/core/sync.h"
+#include "platform/core/unlinked_file.h"
 #include "platform/window/winuser.h"
 
 namespace {
@@ -104,22 +108,36 @@ std::string LabelName(const std::string& name) {
 // Reserves a free output name in folder by creating it empty: "base.ext", else
 // "base(1).ext", "base(2).ext" and so on. Empty when no name can be made: the
 // folder cannot take the file (missing, not a folder, no access, name too long) or
-// every counter is taken.
-std::string ReserveOutputName(const std::string& folder, const std::string& base, const char* extension) {
+// every counter is taken; reason then says which name and why.
+std::string ReserveOutputName(const std::string& folder, const std::string& base, const char* extension,
+                              std::string& reason) {
   for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
     const std::string name =
         counter == 0 ? base + "." + extension : base + "(" + std::to_string(counter) + ")." + extension;
     const std::string candidate = Join(folder, name);
-    if (candidate.size() >= kPathBufferSize) return {};
+    if (candidate.size() >= kPathBufferSize) {
+      reason = platform::ReasonFor(candidate, ENAMETOOLONG);
+      return {};
+    }
+    errno = 0;
     HANDLE file = CreateFileA(candidate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
       return candidate;
     }
-    if (GetLastError() != static_cast<DWORD>(ERROR_FILE_EXISTS)) return {};
+    if (GetLastError() != static_cast<DWORD>(ERROR_FILE_EXISTS)) {
+      reason = platform::ReasonFor(candidate, errno != 0 ? errno : EIO);
+      return {};
+    }
   }
+  reason = platform::ReasonFor(Join(folder, base + "(" + std::to_string(kMaxNameCounter) + ")." + extension), EEXIST);
   return {};
+}
+
+// The reason a writer's failure left: the system's, when it left one.
+std::string WriteFailure(const std::string& path, int error) {
+  return error != 0 ? platform::ReasonFor(path, error) : path + ": the file could not be written";
 }
 
 // One batch: from the Convert! signal until the list is empty, Abort, or an error.
@@ -216,6 +234,12 @@ bool Batch::ConvertFirstFile() {
   if (FAILED(RemoveFilter())) return Fail("Can't Remove Filter");
   if (FAILED(SetFilter())) return Fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return Fail("Can't Play MIDI File");
+  // A song whose recording cannot fit a WAV file is refused before it renders.
+  if (reason_ = WavTooLongReason(path, GetEndTimeMIDI() - GetTimeMIDI()); !reason_.empty()) {
+    g_DebugLog.Print("%s", reason_.c_str());
+    StopMIDI();
+    return Fail("Can't Save Output File");
+  }
 
   const std::string name = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   char text[platform::kFormatLimit + 1];
@@ -303,42 +327,56 @@ void Batch::WaitForTheEnd() {
 }
 
 // Writes the recording as base.wav, or through a temporary WAV file as base.mp3,
-// in folder_. On failure nothing of it is left: not the reserved output, not the
-// temporary file.
+// in folder_. The output is written under a part name beside the reserved one and
+// renamed onto it when whole; the temporary WAV has no name once it is open. On
+// failure nothing of it is left: not the reserved output, not the temporary file.
 bool Batch::SaveOutput(const std::string& base) {
-  if (dialog_.ComboGetSel(IDC_FORMAT) != 0) {
+  // What a killed run left here (its part files and the names they reserved) goes
+  // first, so those names are free again.
+  platform::RemoveStaleParts(folder_);
+  std::unique_ptr<platform::UnlinkedFile> temp;
+  DWORD inRate = 0;
+  const bool mp3 = dialog_.ComboGetSel(IDC_FORMAT) != 0;
+  if (mp3) {
     char tempPath[kPathBufferSize];
     const DWORD length = GetTempPathA(sizeof tempPath, tempPath);
-    if (length == 0 || length >= sizeof tempPath) return false;
+    if (length == 0 || length >= sizeof tempPath) {
+      reason_ = platform::ReasonFor(length == 0 ? "$TMPDIR" : tempPath, ENAMETOOLONG);
+      return false;
+    }
     g_DebugLog.Print("temp path: %s", tempPath);
     char tempName[kPathBufferSize];
-    if (GetTempFileNameA(tempPath, kTempPrefix, 0, tempName) == 0) return false;
+    errno = 0;
+    if (GetTempFileNameA(tempPath, kTempPrefix, 0, tempName) == 0) {
+      reason_ = WriteFailure(tempPath, errno);
+      return false;
+    }
     g_DebugLog.Print("temp file: %s", tempName);
-    DWORD inRate = 0;
-    if (FAILED(SaveFileWAV(tempName, &inRate))) {
+    temp = platform::UnlinkedFile::Take(tempName, reason_);
+    if (!temp) {
       DeleteFileA(tempName);
       return false;
     }
-    const std::string output = ReserveOutputName(folder_, base, "mp3");
-    if (output.empty()) {
-      DeleteFileA(tempName);
+    errno = 0;
+    if (FAILED(SaveFileWAV(temp->Path().c_str(), &inRate))) {
+      reason_ = WriteFailure(tempName, errno);
       return false;
     }
-    g_DebugLog.Print("file: %s", output.c_str());
-    const HRESULT encoded = wavtomp3(tempName, output.c_str(), static_cast<int>(inRate), mp3Rate_);
-    DeleteFileA(tempName);
-    if (FAILED(encoded)) {
-      DeleteFileA(output.c_str());
-      return false;
-    }
-    output_ = output;
-    return true;
   }
-  const std::string output = ReserveOutputName(folder_, base, "wav");
+  const std::string output = ReserveOutputName(folder_, base, mp3 ? "mp3" : "wav", reason_);
   if (output.empty()) return false;
   g_DebugLog.Print("file: %s", output.c_str());
-  DWORD rate = 0;
-  if (FAILED(SaveFileWAV(output.c_str(), &rate))) {
+  std::unique_ptr<platform::PartFile> part = platform::PartFile::Create(output, reason_);
+  bool written = part != nullptr;
+  errno = 0;
+  if (written && mp3) {
+    written = SUCCEEDED(wavtomp3(temp->Path().c_str(), part->WriterPath().c_str(), static_cast<int>(inRate), mp3Rate_));
+  } else if (written) {
+    DWORD rate = 0;
+    written = SUCCEEDED(SaveFileWAV(part->WriterPath().c_str(), &rate));
+  }
+  if (part != nullptr && !written) reason_ = WriteFailure(output, errno);
+  if (!written || !part->Commit(reason_)) {
     DeleteFileA(output.c_str());
     return false;
   }

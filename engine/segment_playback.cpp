@@ -1,6 +1,8 @@
 #include "engine/segment_playback.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -37,15 +39,27 @@ HRESULT LoadMIDI(const char* path) {
   desc->dwSize = sizeof(DMUS_OBJECTDESC);
   desc->dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME;
   desc->guidClass = CLSID_DirectMusicSegment;
-  const bool named = path != nullptr && MultiByteToWideChar(CP_ACP, 0, path, -1, desc->wszFileName,
-                                                            static_cast<int>(DMUS_MAX_FILENAME)) > 0;
+  bool named = path != nullptr && MultiByteToWideChar(CP_ACP, 0, path, -1, desc->wszFileName,
+                                                      static_cast<int>(DMUS_MAX_FILENAME)) > 0;
+  // Text that is not UTF-8 does not come back whole from the conversion: such a name
+  // would be looked up as another one.
+  bool whole = true;
+  if (named) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, -1, nullptr, 0, nullptr, nullptr);
+    std::string back(static_cast<std::size_t>(std::max(size, 1)), '\0');
+    whole = size > 0 && WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, -1, back.data(), size, nullptr, nullptr) == size &&
+            std::strcmp(back.c_str(), path) == 0;
+  }
+  named = named && whole;
 
   platform::ComPtr<IDirectMusicSegment> loaded;
   HRESULT hr = E_POINTER;
   std::string reason = "the engine has no loader";
   if (!named) {
     hr = DMUS_E_LOADER_FAILEDOPEN;
-    reason = path == nullptr ? "no file name was given" : "the file name is too long or not valid text";
+    reason = path == nullptr ? "no file name was given"
+             : !whole        ? "the file name is not valid UTF-8 text"
+                             : "the file name is too long or not valid text";
   } else if (state.pLoader) {
     hr = state.pLoader->GetObject(desc.get(), IID_IDirectMusicSegment, loaded.PutVoid());
     reason = platform::LoaderFailureReason(state.pLoader.Get());

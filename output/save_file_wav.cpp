@@ -1,6 +1,7 @@
 #include "output/save_file_wav.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -93,4 +94,32 @@ HRESULT SaveCaptureToWav(ICapturedAudio* capture, const char* fileName, DWORD* s
 
   g_DebugLog.IndentDown();
   return hr;
+}
+
+namespace {
+
+// Seconds as h:mm:ss.
+std::string HoursMinutesSeconds(unsigned long long seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
+// The most the recording can outlast the music's whole seconds: the rest of the last
+// second, the synthesiser's release (at most 2 s), StopMIDI's 700 ms and a poll.
+constexpr unsigned long long kTailSeconds = 4;
+
+}  // namespace
+
+std::string WavTooLongReason(const std::string& input, int seconds) {
+  ICapturedAudio* capture = g_EngineState.pFilterCapture.Get();
+  if (capture == nullptr || seconds < 0) return {};
+  CaptureRecord record{};
+  if (FAILED(capture->GetFormat(&record)) || record.wfx.nAvgBytesPerSec == 0) return {};
+  const unsigned long long rate = record.wfx.nAvgBytesPerSec;
+  const unsigned long long longest = static_cast<unsigned long long>(seconds) + kTailSeconds;
+  if (longest * rate <= kMaxWavDataBytes) return {};
+  return input + ": the recording would last up to " + HoursMinutesSeconds(longest) + " (" +
+         std::to_string(longest * rate) + " bytes); a WAV file holds at most " +
+         HoursMinutesSeconds(kMaxWavDataBytes / rate) + " (" + std::to_string(kMaxWavDataBytes) + " bytes)";
 }

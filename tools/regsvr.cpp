@@ -6,8 +6,8 @@
 // in the program folder, where "NAME.dll" stands for NAME.so (or libNAME.so); one
 // with a folder is taken from the current folder. The library is loaded, under the
 // rules every in-process server is loaded by (a regular file, the user's or root's,
-// writable by nobody else), and its DllRegisterServer (or DllUnregisterServer) is
-// called.
+// in folders up to / that nobody else can write; see platform/com/server_library.h),
+// and its DllRegisterServer (or DllUnregisterServer) is called.
 //
 // Exit codes: 0 done, 1 bad arguments, 3 the library cannot be loaded, 4 it lacks the
 // entry point, 5 the entry point failed.
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/com/inproc_server.h"
+#include "platform/com/server_library.h"
 #include "platform/core/kernel.h"
 #include "platform/core/wintypes.h"
 
@@ -96,13 +96,10 @@ int main(int argc, char** argv) {
   }
 
   const std::filesystem::path path = ResolveLibrary(library);
-  if (const std::string problem = platform::ServerLibraryProblem(path.string()); !problem.empty()) {
-    if (!silent) std::fprintf(stderr, "The module \"%s\" failed to load: %s\n", path.c_str(), problem.c_str());
-    return kExitLoad;
-  }
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string problem;
+  void* handle = platform::LoadServerLibrary(path.string(), problem);
   if (handle == nullptr) {
-    if (!silent) std::fprintf(stderr, "The module \"%s\" failed to load: %s\n", library.c_str(), ::dlerror());
+    if (!silent) std::fprintf(stderr, "The module \"%s\" failed to load: %s\n", path.c_str(), problem.c_str());
     return kExitLoad;
   }
   const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";

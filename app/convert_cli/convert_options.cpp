@@ -140,8 +140,15 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
       for (std::string& file : MidiFilesIn(absolute)) options.files.push_back(std::move(file));
     } else if (fs::is_regular_file(status)) {
       options.files.push_back(absolute);
-    } else {
+    } else if (status.type() == fs::file_type::not_found) {
       error = path + ": no such file or folder";
+      return std::nullopt;
+    } else if (failure && status.type() == fs::file_type::none) {
+      error = path + ": " + failure.message();
+      return std::nullopt;
+    } else {
+      // A FIFO, a device or a socket: reading one could block or never end.
+      error = path + ": not a regular file or folder";
       return std::nullopt;
     }
   }

@@ -26,6 +26,7 @@
 #include "engine/segment_playback.h"
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
+#include "platform/core/part_file.h"
 #include "platform/core/sync.h"
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
@@ -121,8 +122,10 @@ bool CheckCaptureEffect() {
 }
 
 // The name the worker will give the output of path: it reserves the first free
-// one of "base.ext", "base(1).ext", ... in folder.
+// one of "base.ext", "base(1).ext", ... in folder, once what a killed run left there
+// is cleared (as the worker clears it first).
 std::string ExpectedOutput(const std::string& folder, const std::string& path, const char* extension) {
+  platform::RemoveStaleParts(folder);
   std::string base = fs::path(path).filename().string();
   if (const std::size_t dot = base.rfind('.'); dot != std::string::npos && dot >= 1) base.resize(dot);
   for (int counter = 0; counter <= kMaxNameCounter; ++counter) {

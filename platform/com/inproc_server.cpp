@@ -6,19 +6,15 @@
 //
 // Loading a library runs its code in this process, so a path from the registry is
 // followed only when nobody else could have put it there or swapped the file behind
-// it (see ServerLibraryProblem and platform::RegistryTrustProblem).
+// it (see platform::LoadServerLibrary and platform::RegistryTrustProblem).
 #include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <map>
 #include <mutex>
 #include <string>
-#include <system_error>
 
 #include "platform/com/com.h"
 #include "platform/com/inproc_server.h"
+#include "platform/com/server_library.h"
 #include "platform/core/error_text.h"
 #include "platform/registry/registry.h"
 
@@ -69,12 +65,9 @@ void* LoadServer(const std::string& path) {
     return nullptr;
   };
   if (const std::string problem = platform::RegistryTrustProblem(); !problem.empty()) return refuse(problem);
-  if (const std::string problem = platform::ServerLibraryProblem(path); !problem.empty()) return refuse(problem);
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* reason = ::dlerror();
-    return refuse(reason != nullptr ? reason : "the loader gave no reason");
-  }
+  std::string reason;
+  void* handle = platform::LoadServerLibrary(path, reason);
+  if (handle == nullptr) return refuse(reason);
   libraries.emplace(path, handle);
   return handle;
 }
@@ -82,16 +75,6 @@ void* LoadServer(const std::string& path) {
 }  // namespace
 
 namespace platform {
-
-std::string ServerLibraryProblem(const std::string& path) {
-  if (path.empty() || path.front() != '/') return "not an absolute path";
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::error_code(errno, std::generic_category()).message();
-  if (!S_ISREG(info.st_mode)) return "not a regular file";
-  if (info.st_uid != ::geteuid() && info.st_uid != 0) return "owned by another user";
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by group or others";
-  return {};
-}
 
 HRESULT CreateFromInprocServer(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

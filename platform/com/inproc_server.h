@@ -19,11 +19,8 @@ LONG RegisterInprocServer(REFCLSID clsid, const char* libraryPath, const char* t
 // Removes the class's key with everything below it; ERROR_FILE_NOT_FOUND when absent.
 LONG UnregisterInprocServer(REFCLSID clsid);
 
-// Why the library at path may not be loaded as an in-process server, or empty when
-// it may: it must be named by an absolute path and be a regular file (so loading it
-// can neither search the current folder nor block on a FIFO) that is the user's or
-// root's and writable by nobody else. CoCreateInstance refuses other libraries with
+// A class's library is loaded only under the rules of platform::LoadServerLibrary
+// (platform/com/server_library.h); CoCreateInstance refuses other libraries with
 // CO_E_DLLNOTFOUND and leaves the path and the reason (platform/core/error_text.h).
-std::string ServerLibraryProblem(const std::string& path);
 
 }  // namespace platform

@@ -52,20 +52,49 @@ std::uint32_t HashName(const char* name) {
   return hash;
 }
 
-// The folder for the lock and socket files: the per-user runtime folder, else a
-// private folder of this user's in the temporary folder. Empty when neither is usable.
-std::string InstanceFolder() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') return runtime;
-  const char* temp = std::getenv("TMPDIR");
-  std::string folder = std::string(temp != nullptr && temp[0] == '/' ? temp : "/tmp") + "/halvane-" +
-                       std::to_string(::getuid());
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-  // Someone else's folder (or a link planted there) must not be used.
+// A folder of this user's that nobody else can enter, write or swap: a real folder
+// (not a link), owned by the user, without group or other access.
+bool IsPrivateFolder(const std::string& folder) {
   struct stat info {};
-  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
-      (info.st_mode & 077) != 0)
+  return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+         (info.st_mode & 077) == 0;
+}
+
+// folder, made with mode 0700 when missing; empty unless it is private to the user.
+std::string PrivateFolder(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  return IsPrivateFolder(folder) ? folder : std::string();
+}
+
+// The folder for the lock and socket files: the per-user runtime folder when it is
+// the user's own and closed to others, else a private folder of this user's in the
+// temporary folder, else (when someone else made that one first) one in the user's
+// cache folder. Empty when none is usable.
+std::string InstanceFolder() {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime))
+    return runtime;
+  const char* temp = std::getenv("TMPDIR");
+  const std::string inTemp = PrivateFolder(std::string(temp != nullptr && temp[0] == '/' ? temp : "/tmp") +
+                                           "/halvane-" + std::to_string(::getuid()));
+  if (!inTemp.empty()) return inTemp;
+  std::string cache;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {
+    cache = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    cache = std::string(home) + "/.cache";
+    ::mkdir(cache.c_str(), 0700);
+  } else {
     return {};
-  return folder;
+  }
+  // The folder above may be open to reading, never to writing by others.
+  const std::string halvane = cache + "/halvane";
+  ::mkdir(halvane.c_str(), 0700);
+  struct stat info {};
+  if (::lstat(halvane.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return {};
+  return PrivateFolder(halvane + "/instance");
 }
 
 // "halvane - mutex" -> "halvane-mutex-<hash>": letters, digits, '.', '_' kept, other

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,6 +84,10 @@ TEST_F(ConvertCliTest, FilesAndFoldersConvertInOrderIntoTheDefaultFolder) {
   // "zz.wav" is taken: the output gets a counter rather than replacing it.
   fs::create_directories(root_ / "wav");
   WriteFileBytes(root_ / "wav" / "zz.wav", "keep me");
+  // A killed run left "zz(1).wav" reserved and empty, with its part file: both go, and
+  // the name is taken (and named) again.
+  WriteFileBytes(root_ / "wav" / "zz(1).wav", "");
+  WriteFileBytes(root_ / "wav" / ".zz(1).wav.Xy12Zw.halvane-part", "RIFF");
 
   // A window is open: the terminal program neither needs its lock nor signals it.
   ASSERT_NE(CreateMutexA(nullptr, TRUE, "halvane - mutex"), nullptr);
@@ -120,13 +125,17 @@ TEST_F(ConvertCliTest, ABrokenFileIsNamedWithItsReasonAndTheOthersStillConvert) 
 
 TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
   const std::string song = Midi(root_ / "in" / "song.mid", 1);
+  const std::string fifo = (root_ / "in" / "fifo.mid").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--format", "ogg", song}, "--format ogg"},
       {{"--rate", "8000", song}, "--rate 8000"},
       {{"--tempo", "151", song}, "--tempo 151"},
       {{"--tempo", song}, "--tempo"},
       {{"--loud", song}, "--loud"},
-      {{song, "missing.mid"}, "missing.mid"},
+      {{song, "missing.mid"}, "missing.mid: no such file or folder"},
+      {{song, "/dev/null"}, "/dev/null: not a regular file or folder"},
+      {{fifo}, fifo + ": not a regular file or folder"},
       {{"--out", "o", "--same-dir", song}, "--same-dir"},
       {{"--device", "7", song}, "--device 7"},
       {{"--tempo"}, "--tempo needs a value"},

@@ -48,9 +48,12 @@ bool WaitUntil(Condition condition, std::chrono::seconds limit) {
 
 class StartupTest : public ::testing::Test {
  protected:
+  // The copy lies beside the built program: the capture component loads only from
+  // folders up to / that no other user can write, which the temporary folder is not.
   void SetUp() override {
-    folder_ = fs::canonical(temp_.Path()) / "program";
-    fs::create_directories(folder_);
+    std::string pattern = (fs::path(HALVANE_PROGRAM).parent_path() / "test-program-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
     program_ = folder_ / "halvane";
     fs::copy_file(HALVANE_PROGRAM, program_);
     // The capture component and its registration program live beside the program.
@@ -58,9 +61,13 @@ class StartupTest : public ::testing::Test {
     for (const char* name : {"OVDMOFilter.so", "halvane-regsvr"}) fs::copy_file(built / name, folder_ / name);
   }
 
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
   std::string Log() const { return ReadFileBytes(folder_ / "log.txt"); }
 
-  TempDir temp_;
   fs::path folder_;
   fs::path program_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -50,6 +51,19 @@ TEST(DebugLogTest, LinesAreSeparatedAndIndentedAsWritten) {
   log.CreateLogFile(path.c_str());
   log.Print("again");
   EXPECT_EQ(ReadFileBytes(path), "    again");
+}
+
+// A link planted where the log goes is not followed: the file it points to stays as
+// it was, whether the log is being emptied or written.
+TEST(DebugLogTest, ALinkInThePlaceOfTheLogIsNotFollowed) {
+  TempDir dir;
+  const std::string victim = dir.File("victim.txt"), path = dir.File("log.txt");
+  WriteFileBytes(victim, "precious");
+  std::filesystem::create_symlink(victim, path);
+  CDebugLog log;
+  log.CreateLogFile(path.c_str());
+  log.Print("Start %s", "Halvane");
+  EXPECT_EQ(ReadFileBytes(victim), "precious");
 }
 
 TEST(DebugLogTest, LongTextIsCutAt1024CharactersAfterTheIndentation) {

@@ -54,4 +54,18 @@ TEST(UserFoldersTest, AProgramFolderThatIsNotWritableSendsThemToTheUsersFolders)
   EXPECT_EQ(base::DefaultMidiFolderFor(installed), (home / "Tunes").string());
 }
 
+// A program folder others can write (sticky or not) is not the user's: the log and
+// outputs go to the user's own folders, where nobody can plant a link in their place.
+TEST(UserFoldersTest, AProgramFolderOthersCanWriteSendsThemToTheUsersFolders) {
+  TempDir user, program;
+  ::setenv("XDG_STATE_HOME", (user.Path() / "state").c_str(), 1);
+  const std::string folder = program.Path().string();
+  for (const fs::perms mode : {fs::perms(0777), fs::perms(0775), fs::perms(01777)}) {
+    fs::permissions(program.Path(), mode);
+    EXPECT_EQ(base::LogFileFor(folder), (user.Path() / "state/halvane/log.txt").string());
+    EXPECT_NE(base::DefaultOutputFolderFor(folder), folder + "/wav");
+  }
+  ::unsetenv("XDG_STATE_HOME");
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include "ovdmofilter/ovdmofilter_ids.h"
 #include "engine/engine_state.h"
 #include "platform/com/inproc_server.h"
+#include "platform/com/server_library.h"
 #include "platform/core/kernel.h"
 #include "platform/dmo/dmo.h"
 #include "platform/dmusic/dmusic.h"
@@ -286,13 +287,43 @@ TEST_F(CaptureAttachmentTest, FailedAttachmentLeavesThePathInactive) {
   EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
 
+// A folder beside the program (whose folders up to / nobody else can write, unlike
+// the temporary folder's), removed with what it holds.
+class SafeFolder {
+ public:
+  SafeFolder() {
+    std::string pattern = (capture_test::ProgramFolder() / "test-library-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~SafeFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A copy of the real component in folder, so that only where it lies decides.
+std::filesystem::path CopyOfTheComponent(const std::filesystem::path& folder) {
+  const std::filesystem::path library = folder / "OVDMOFilter.so";
+  std::filesystem::copy_file(capture_test::ProgramFolder() / "OVDMOFilter.so", library);
+  std::filesystem::permissions(library, std::filesystem::perms(0644));
+  return library;
+}
+
 TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathAndReason) {
   namespace fs = std::filesystem;
-  // A copy of the real component, so that only where it lies decides.
-  const fs::path library = dir_.Path() / "OVDMOFilter.so";
-  fs::copy_file(capture_test::ProgramFolder() / "OVDMOFilter.so", library);
-  fs::permissions(library, fs::perms(0644));
-  const std::string fifo = dir_.File("fifo.so");
+  const SafeFolder safe;
+  ASSERT_FALSE(safe.Path().empty());
+  // The library lies in a folder of a folder: each of them is checked.
+  const fs::path sub = safe.Path() / "sub";
+  fs::create_directory(sub);
+  const fs::path library = CopyOfTheComponent(sub);
+  const std::string folder = sub.string(), parent = safe.Path().string();
+  const std::string fifo = (safe.Path() / "fifo.so").string();
+  const fs::path inTemp = CopyOfTheComponent(dir_.Path());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const fs::path settings = fs::path(platform::RegistryFilePath()).parent_path();
   const passwd* nobody = ::getpwnam("nobody");
@@ -315,8 +346,16 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
        "writable by group or others"},
       {library.string(), [&](bool on) { fs::permissions(settings, fs::perms(on ? 0707 : 0700)); },
        "the settings folder " + settings.string() + " can be written by others"},
+      {library.string(), [&](bool on) { fs::permissions(folder, fs::perms(on ? 0775 : 0755)); },
+       "the folder " + folder + " can be written by others"},
+      {library.string(), [&](bool on) { fs::permissions(parent, fs::perms(on ? 01777 : 0700)); },
+       "the folder " + parent + " can be written by others"},
+      {inTemp.string(), [&](bool on) { fs::permissions(dir_.Path(), fs::perms(on ? 0777 : 0700)); },
+       "the folder " + fs::canonical(dir_.Path()).string() + " can be written by others"},
   };
   if (canGiveAway) {
+    cases.push_back({library.string(), [&](bool away) { own(folder, away); },
+                     "the folder " + folder + " belongs to another user"});
     cases.push_back({library.string(), [&](bool away) { own(library, away); }, "owned by another user"});
     cases.push_back({library.string(), [&](bool away) { own(settings, away); },
                      "the settings folder " + settings.string() + " belongs to another user"});
@@ -341,9 +380,30 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
   fs::permissions(library, fs::perms(0664));
   EXPECT_EQ(RunProgram(kRegistrationProgram, {"/s", library.string()}), 3);
   fs::permissions(library, fs::perms(0644));
+  EXPECT_EQ(RunProgram(kRegistrationProgram, {"/s", inTemp.string()}), 3);
   // Safe again, the copy loads.
   ASSERT_EQ(platform::RegisterInprocServer(CLSID_OVDMOFilter, library.c_str(), nullptr), ERROR_SUCCESS);
   EXPECT_EQ(FindFilter(), S_OK);
+}
+
+// The library is checked and loaded as one open file: the file at its path swapped
+// for another library at the moment between the check and the load (the test hook's)
+// is not what runs.
+TEST_F(CaptureAttachmentTest, ALibrarySwappedBetweenCheckAndLoadIsNotTheOneLoaded) {
+  namespace fs = std::filesystem;
+  const SafeFolder safe;
+  ASSERT_FALSE(safe.Path().empty());
+  const fs::path library = CopyOfTheComponent(safe.Path());
+  const fs::path other = safe.Path() / "other.so";
+  fs::copy_file("/lib/x86_64-linux-gnu/libm.so.6", other);
+  RegisterEffect(u"OVDMOFilter", CLSID_OVDMOFilter);
+  ASSERT_EQ(platform::RegisterInprocServer(CLSID_OVDMOFilter, library.c_str(), nullptr), ERROR_SUCCESS);
+  struct Hook {
+    explicit Hook(std::function<void(const std::string&)> hook) { platform::SetServerLibraryHookForTesting(hook); }
+    ~Hook() { platform::SetServerLibraryHookForTesting(nullptr); }
+  } swap([&](const std::string&) { fs::rename(other, library); });
+  EXPECT_EQ(FindFilter(), S_OK);
+  EXPECT_TRUE(g_EngineState.pFilterObject);
 }
 
 }  // namespace

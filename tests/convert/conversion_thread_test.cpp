@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <mpg123.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
+#include "platform/core/part_file.h"
 #include "platform/core/sync.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/engine_classes.h"
@@ -134,6 +137,7 @@ class ConversionThreadTest : public CaptureFixture {
 
   void TearDown() override {
     fixture_ = nullptr;
+    platform::SetPartFileHookForTesting(nullptr);
     CloseHandle(hConvertEvent);
     hConvertEvent = nullptr;
     RemoveDirectMusic();
@@ -449,6 +453,75 @@ TEST_F(ConversionThreadTest, OutputThatCannotBeWrittenIsAnErrorAndNothingCounts)
   EXPECT_TRUE(LeftoverTempFiles().empty());
   EXPECT_FALSE(Logged("done"));
   EXPECT_EQ(g_DebugLog.Indent(), 0);
+}
+
+// Someone who can write the output folder swaps the freshly reserved name for a link
+// to a file of the user's, between the reservation and the writing: the link is
+// replaced by the whole output, and the file it pointed to is untouched.
+TEST_F(ConversionThreadTest, AReservedNameSwappedForALinkIsReplacedNotWrittenThrough) {
+  const fs::path victim = dir_.Path() / "victim.txt";
+  testing_support::WriteFileBytes(victim, "precious");
+  platform::SetPartFileHookForTesting([&](bool created, const std::string& finalPath) {
+    if (!created) return;
+    fs::remove(finalPath);
+    fs::create_symlink(victim, finalPath);
+  });
+  const std::string wav = Midi(dir_.Path() / "in" / "a.mid", 1), mp3 = Midi(dir_.Path() / "in" / "b.mid", 1);
+  RunWindow({wav}, [&](FakeDialog& d) {
+    ConvertAndWait(d);
+    AddFile(d, mp3);
+    d.Choose(kFormat, 1);
+    ConvertAndWait(d);
+  });
+  EXPECT_TRUE(testing_support::ReadFileBytes(victim) == "precious");
+  ASSERT_EQ(FileNames(out_), (std::vector<std::string>{"a.wav", "b.mp3"}));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out_ / "a.wav")));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out_ / "b.mp3")));
+  EXPECT_GE(WavSeconds(out_ / "a.wav"), 1 + kTailSeconds);
+  EXPECT_GE(DecodeMp3(out_ / "b.mp3").seconds, 1.0);
+  // Written as 0600 while it had its temporary name, the output ends with the usual mode.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(fs::status(out_ / "a.wav").permissions(), static_cast<fs::perms>(0666 & ~mask));
+  EXPECT_TRUE(LeftoverTempFiles().empty());
+}
+
+// A run killed while saving left its part file and the empty name it had reserved: the
+// next save into that folder clears both and takes the name again. A part file whose
+// writer lives (it holds its lock) stays.
+TEST_F(ConversionThreadTest, ASaveClearsWhatAKilledSaveLeftInItsFolder) {
+  testing_support::WriteFileBytes(out_ / "song.wav", "");
+  testing_support::WriteFileBytes(out_ / ".song.wav.Ab12Cd.halvane-part", "RIFF");
+  testing_support::WriteFileBytes(out_ / "other.wav", "");
+  std::string reason;
+  const auto living = platform::PartFile::Create((out_ / "other.wav").string(), reason);
+  ASSERT_TRUE(living) << reason;
+  const std::string song = Midi(dir_.Path() / "in" / "song.mid", 1);
+  RunWindow({song}, [&](FakeDialog& d) { ConvertAndWait(d); });
+  const std::vector<std::string> names = FileNames(out_);
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[0].rfind(".other.wav.", 0), 0u) << names[0];
+  EXPECT_EQ(names[1], "other.wav");
+  EXPECT_EQ(names[2], "song.wav");
+  EXPECT_GE(WavSeconds(out_ / "song.wav"), 1 + kTailSeconds);
+}
+
+// 1 h 43 min of music at half tempo records for 3 h 26 min, more than a WAV file can
+// hold: refused before it renders (the test would take minutes otherwise), with the
+// length and the limit, and nothing written.
+TEST_F(ConversionThreadTest, ASongTooLongForAWavFileIsRefusedBeforeItRenders) {
+  const std::string file = Midi(dir_.Path() / "in" / "long.mid", 6200);
+  RunWindow({file}, [&](FakeDialog& d) {
+    d.MoveSlider(kTempo, 0);
+    ConvertAndWait(d);
+    EXPECT_EQ(ListPaths(d), std::vector<std::string>{file});
+  });
+  const auto boxes = toolkit_.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Can't Save Output File");
+  EXPECT_TRUE(Logged(file + ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
+                            "most 3:22:53 (2147483590 bytes)"));
+  EXPECT_TRUE(FileNames(out_).empty());
 }
 
 TEST_F(ConversionThreadTest, ClosingTheWindowMidFileStopsTheWorkerForGood) {

@@ -266,6 +266,11 @@ TEST_F(EngineRenderingTest, MalformedFilesFailLoadCleanlyAndSayWhy) {
   }
   EXPECT_TRUE(FAILED(LoadMIDI(dir_.File("missing.mid").c_str())));
   EXPECT_EQ(GetLoadFailureMIDI(), "there is no such file");
+  // A name that is not UTF-8 text is not taken for a missing file.
+  const std::string latin1 = dir_.File("fr\xe8re.mid");
+  std::filesystem::copy_file(good, latin1);
+  EXPECT_TRUE(FAILED(LoadMIDI(latin1.c_str())));
+  EXPECT_EQ(GetLoadFailureMIDI(), "the file name is not valid UTF-8 text");
   EXPECT_EQ(g_EngineState.pSegment.Get(), loaded);
   ASSERT_EQ(LoadMIDI(good.c_str()), S_OK);
   EXPECT_EQ(GetLoadFailureMIDI(), "");

@@ -194,14 +194,39 @@ TEST_F(InstanceTest, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsed) {
   ASSERT_EQ(::stat(lockPath.parent_path().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 
-  // A folder of that name that others can write is not trusted.
+  // A folder of that name that others can write (made first by someone else) is not
+  // trusted: a private folder in the user's cache folder is used instead, and the
+  // single instance still holds.
   TempDir other;
   ::setenv("TMPDIR", other.Path().c_str(), 1);
   const std::filesystem::path open = other.Path() / ("halvane-" + std::to_string(::getuid()));
   std::filesystem::create_directory(open);
   ::chmod(open.c_str(), 0777);
-  EXPECT_EQ(CreateMutexA(nullptr, TRUE, kMutexName), nullptr);
-  EXPECT_NE(GetLastError(), 0u);
+  const std::filesystem::path cache = std::filesystem::path(std::getenv("HOME")) / ".cache/halvane/instance";
+  EXPECT_EQ(std::filesystem::path(platform::InstanceLockPath(kMutexName)).parent_path(), cache);
+  HANDLE first = CreateMutexA(nullptr, TRUE, "halvane - cached");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(InChild([] { return CreateMutexA(nullptr, TRUE, "halvane - cached") != nullptr &&
+                                GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS) ? 0 : 1; }), 0);
+  EXPECT_EQ(ReleaseMutex(first), TRUE);
+  ASSERT_EQ(::stat(cache.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_TRUE(std::filesystem::is_empty(open));
+}
+
+// A runtime folder others can enter or write is not used; the user's own is.
+TEST_F(InstanceTest, ARuntimeFolderOpenToOthersIsNotUsed) {
+  TempDir temp;
+  ::setenv("TMPDIR", temp.Path().c_str(), 1);
+  for (const mode_t mode : {0777, 0750, 01777}) {
+    ::chmod(m_runtime.Path().c_str(), mode);
+    EXPECT_EQ(std::filesystem::path(platform::InstanceLockPath(kMutexName)).parent_path(),
+              temp.Path() / ("halvane-" + std::to_string(::getuid())))
+        << std::oct << mode;
+  }
+  ::chmod(m_runtime.Path().c_str(), 0700);
+  EXPECT_EQ(std::filesystem::path(platform::InstanceLockPath(kMutexName)).parent_path(), m_runtime.Path());
 }
 
 }  // namespace
