@@ -13,11 +13,13 @@
 #include "convert/main_window_ids.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
+#include "engine/result_descriptions.h"
 #include "engine/segment_playback.h"
 #include "output/mp3_transcoder.h"
 #include "output/save_file_wav.h"
 #include "platform/com/com.h"
 #include "platform/core/files.h"
+#include "platform/core/folder_check.h"
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
 #include "platform/core/part_file.h"
@@ -44,6 +46,7 @@ constexpr int kDefaultMp3Rate = 22050;
 constexpr std::size_t kLabelChars = 36;
 // How often the wait loop looks at the music, the clock and Abort.
 constexpr DWORD kPollMs = 100;
+constexpr REFERENCE_TIME kClockUnitsPerSecond = 10'000'000;
 // name(1) ... name(kMaxNameCounter): a folder holding all of them takes no more outputs.
 constexpr int kMaxNameCounter = 9999;
 // The option of the notification that the music is almost at its end.
@@ -105,6 +108,9 @@ std::string LabelName(const std::string& name) {
   return name;
 }
 
+// The line under an error's text: what it concerns, and why.
+std::string Because(const std::string& what, const std::string& why) { return what + ": " + why; }
+
 // Reserves a free output name in folder by creating it empty: "base.ext", else
 // "base(1).ext", "base(2).ext" and so on. Empty when no name can be made: the
 // folder cannot take the file (missing, not a folder, no access, name too long) or
@@ -149,12 +155,16 @@ class Batch {
  private:
   // Each returns false when an error has ended the batch.
   bool ConvertFirstFile();
+  // The folder the output of the file at path goes to: its own folder in
+  // same-directory mode, else the output folder the window shows.
+  std::string OutputFolderFor(const std::string& path, bool sameDirectory);
   void WaitForTheEnd();
   bool SaveOutput(const std::string& base);
 
   // Abort pressed, or the window closing.
   bool Aborting() const { return bIsAborting.load() != 0 || StopRequested(event_); }
-  bool Fail(const char* text);
+  // detail, when there is one, is the line under text: the file or folder, and why.
+  bool Fail(const char* text, const std::string& detail = {});
   void GiveControlsBack(bool enableConvert);
   void Finish();
   void Up() {
@@ -173,7 +183,7 @@ class Batch {
   DWORD tempo_ = 50;
   int mp3Rate_ = kDefaultMp3Rate;
   int converted_ = 0;
-  std::string folder_;  // where the file being saved goes
+  std::string folder_;  // where the output of the file being converted goes
   std::string output_;  // the file the current song was saved as, once saved
   std::string reason_;  // why the step that failed failed: the file and the system's reason
 };
@@ -183,8 +193,8 @@ void Batch::Run() {
   Up();
   bIsConverting = 1;
   bIsAborting = 0;
-  if (FAILED(StopMIDI())) {  // ends an audition that may be playing
-    Fail("Stop MIDI Failed");
+  if (const HRESULT hr = StopMIDI(); FAILED(hr)) {  // ends an audition that may be playing
+    Fail("Stop MIDI Failed", DescribeResult(hr));
     return;
   }
   ShowWindow(GetDlgItem(hWnd_, IDC_PLAYFILE), SW_SHOWNORMAL);
@@ -217,31 +227,46 @@ void Batch::Run() {
 bool Batch::ConvertFirstFile() {
   output_.clear();
   reason_.clear();
+  // The file is taken once: this file's path and name are kept from here to the
+  // end, whatever the list shows meanwhile.
   const std::string path = dialog_.ListItemText(IDC_FILELIST, 0, 1);
+  const std::string name = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   g_DebugLog.Print("File Name: %s", path.c_str());
   Up();
+
+  // A folder that cannot take the output fails the file before it renders, not after.
+  const bool sameDirectory = g_bSameDirectory.load() != 0;
+  folder_ = OutputFolderFor(path, sameDirectory);
+  if (const std::string problem = platform::FolderWriteProblem(folder_); !problem.empty())
+    return Fail("Can't Save Output File", Because(folder_, problem));
 
   const int port = dialog_.ComboGetSel(IDC_DEVICE);
   iPort = port;
   g_DebugLog.Print("iPort: %d", port);
   // No Device selection (no usable port) has no engine port to configure.
   const int ports = g_nPortCount.load();
-  if (port < 0 || port >= ports || port >= kPortIndexSize) return Fail("Configure Synthesizer Failed");
-  if (FAILED(ConfigureSynthesizer(g_nPortIndex[port].load(), tempo_))) return Fail("Configure Synthesizer Failed");
+  if (port < 0 || port >= ports || port >= kPortIndexSize)
+    return Fail("Configure Synthesizer Failed", Because(name, "no synthesizer device is selected"));
+  if (const HRESULT hr = ConfigureSynthesizer(g_nPortIndex[port].load(), tempo_); FAILED(hr))
+    return Fail("Configure Synthesizer Failed", Because(name, DescribeResult(hr)));
   // A path that does not fit the path buffers is refused rather than cut.
-  if (path.size() >= kPathBufferSize || FAILED(LoadMIDI(path.c_str()))) return Fail("Can't load MIDI File");
+  if (path.size() >= kPathBufferSize)
+    return Fail("Can't load MIDI File",
+                Because(name, "its path is longer than " + std::to_string(kPathBufferSize - 1) + " bytes"));
+  if (const HRESULT hr = LoadMIDI(path.c_str()); FAILED(hr)) {
+    const std::string why = GetLoadFailureMIDI();
+    return Fail("Can't load MIDI File", Because(name, why.empty() ? DescribeResult(hr) : why));
+  }
   // A freshly attached capture effect records this file alone.
-  if (FAILED(RemoveFilter())) return Fail("Can't Remove Filter");
-  if (FAILED(SetFilter())) return Fail("Can't Set Filter");
-  if (FAILED(PlayMIDI(TRUE))) return Fail("Can't Play MIDI File");
+  if (const HRESULT hr = RemoveFilter(); FAILED(hr)) return Fail("Can't Remove Filter", Because(name, DescribeResult(hr)));
+  if (const HRESULT hr = SetFilter(); FAILED(hr)) return Fail("Can't Set Filter", Because(name, DescribeResult(hr)));
+  if (const HRESULT hr = PlayMIDI(TRUE); FAILED(hr)) return Fail("Can't Play MIDI File", Because(name, DescribeResult(hr)));
   // A song whose recording cannot fit a WAV file is refused before it renders.
-  if (reason_ = WavTooLongReason(path, GetEndTimeMIDI() - GetTimeMIDI()); !reason_.empty()) {
-    g_DebugLog.Print("%s", reason_.c_str());
+  if (const std::string tooLong = WavTooLongReason(path, GetEndTimeMIDI() - GetTimeMIDI()); !tooLong.empty()) {
     StopMIDI();
-    return Fail("Can't Save Output File");
+    return Fail("Can't Save Output File", tooLong);
   }
 
-  const std::string name = dialog_.ListItemText(IDC_FILELIST, 0, 0);
   char text[platform::kFormatLimit + 1];
   platform::FormatTextTo(text, "%s -- %s", kProgramName, name.c_str());
   SetWindowTextA(hWnd_, text);
@@ -253,51 +278,57 @@ bool Batch::ConvertFirstFile() {
   WaitForTheEnd();
 
   g_DebugLog.Print("bIsAborting: %d", Aborting() ? 1 : 0);
-  if (FAILED(StopMIDI())) return Fail("Stop MIDI Failed");
+  if (const HRESULT hr = StopMIDI(); FAILED(hr)) return Fail("Stop MIDI Failed", Because(name, DescribeResult(hr)));
   if (Aborting()) {
     // The file stays first in the list; nothing is written for it.
     Down();
     return true;
   }
 
-  // The folder of this output; the shared output folder follows it.
-  std::string folder;
-  if (g_bSameDirectory.load() != 0) {
-    folder = FolderOf(dialog_.ListItemText(IDC_FILELIST, 0, 1));
-  } else {
-    char edit[kPathBufferSize];
-    GetDlgItemTextA(hWnd_, IDC_OUTPUTDIR, edit, sizeof edit);
-    folder = edit;
-  }
-  {
+  // The shared output folder follows the chosen one. In same-directory mode the
+  // input's folder stays the worker's own: the output folder the user chose is
+  // what the window shows and what is kept for the next start.
+  if (!sameDirectory) {
     std::lock_guard lock(g_OutputDirLock);
-    const std::size_t n = std::min(folder.size(), kTextBufferSize - 1);
-    std::memcpy(g_szOutputDir, folder.data(), n);
+    const std::size_t n = std::min(folder_.size(), kTextBufferSize - 1);
+    std::memcpy(g_szOutputDir, folder_.data(), n);
     g_szOutputDir[n] = '\0';
   }
-  folder_ = folder;
 
-  std::string base = dialog_.ListItemText(IDC_FILELIST, 0, 0);
+  std::string base = name;
   CutAtLast(base, '.');
-  if (!SaveOutput(base)) return Fail("Can't Save Output File");
+  if (!SaveOutput(base))
+    return Fail("Can't Save Output File",
+                reason_.empty() ? Because(folder_, "the output file could not be written") : reason_);
 
   g_DebugLog.Print("done");
-  dialog_.ListDeleteItem(IDC_FILELIST, 0);
+  // Item 0 is still this file: nothing but the worker removes items during a batch.
+  if (dialog_.ListItemText(IDC_FILELIST, 0, 1) == path) dialog_.ListDeleteItem(IDC_FILELIST, 0);
   ++converted_;
   Down();
   return true;
+}
+
+std::string Batch::OutputFolderFor(const std::string& path, bool sameDirectory) {
+  if (sameDirectory) return FolderOf(path);
+  char edit[kPathBufferSize];
+  GetDlgItemTextA(hWnd_, IDC_OUTPUTDIR, edit, sizeof edit);
+  return edit;
 }
 
 // Shows the time and progress until the music is almost at its end or the batch is
 // aborted. Each pass renders kPollMs of music on the recording clock; a text or
 // position that has not changed since the last pass is not sent again.
 void Batch::WaitForTheEnd() {
-  const int start = GetTimeMIDI();
+  // Both ends of the span are exact clock readings: whole-second readings of the
+  // same music differ by one depending on where the clock stood within a second.
+  const REFERENCE_TIME start = GetReferenceTimeMIDI();
   // Whole seconds from now to the end, less one; 0 or less shows as 00:00 with the
   // bar left at 0.
-  const int total = GetEndTimeMIDI() - start - 1;
+  const int total = static_cast<int>((GetEndReferenceTimeMIDI() - start) / kClockUnitsPerSecond) - 1;
+  const DWORD shownTotal = total > 0 ? static_cast<DWORD>(total) : 0;
   char totalText[8];
-  FormatMinSec(total > 0 ? static_cast<DWORD>(total) : 0, totalText);
+  FormatMinSec(shownTotal, totalText);
 
   std::string shownTime;
   int shownPosition = -1;
@@ -307,7 +338,10 @@ void Batch::WaitForTheEnd() {
       RemoveNotifyMIDI();
       return;
     }
-    const DWORD elapsed = static_cast<DWORD>(GetTimeMIDI()) - static_cast<DWORD>(start);
+    // The last notes' release sounds on past the end: the time stops at the total.
+    const REFERENCE_TIME since = GetReferenceTimeMIDI() - start;
+    const DWORD elapsed =
+        std::min(since > 0 ? static_cast<DWORD>(since / kClockUnitsPerSecond) : 0u, shownTotal);
     char elapsedText[8];
     FormatMinSec(elapsed, elapsedText);
     char label[platform::kFormatLimit + 1];
@@ -316,7 +350,7 @@ void Batch::WaitForTheEnd() {
       dialog_.SetItemText(IDC_TIMELABEL, label);
       shownTime = label;
     }
-    const DWORD position = total > 0 ? elapsed * 100u / static_cast<DWORD>(total) : 0;
+    const DWORD position = shownTotal > 0 ? elapsed * 100u / shownTotal : 0;
     const int clamped = position > 100 ? 100 : static_cast<int>(position);
     if (clamped != shownPosition) {
       dialog_.ProgressSetPos(IDC_PROGRESS, clamped);
@@ -386,9 +420,14 @@ bool Batch::SaveOutput(const std::string& base) {
 
 // An error: logged and shown, then the batch ends as an aborted one ends, with the
 // log back at its level before the batch. Always false.
-bool Batch::Fail(const char* text) {
+bool Batch::Fail(const char* text, const std::string& detail) {
   g_DebugLog.Print("%s", text);
-  MessageBoxA(hWnd_, text, "Error", MB_OK);
+  std::string box = text;
+  if (!detail.empty()) {
+    g_DebugLog.Print("%s", detail.c_str());
+    box += "\n" + detail;
+  }
+  MessageBoxA(hWnd_, box.c_str(), "Error", MB_OK);
   while (depth_ > 0) Down();
   GiveControlsBack(true);
   Finish();

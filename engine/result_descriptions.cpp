@@ -1,6 +1,7 @@
 #include "engine/result_descriptions.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -26,6 +27,15 @@ const char* GetResultDescription(HRESULT hr) {
                                      [](const ResultDescription& r, std::uint32_t c) { return r.code < c; });
   if (row != std::end(kRows) && row->code == code) return row->text;
   return "n/a";
+}
+
+std::string DescribeResult(HRESULT hr) {
+  const auto* row = std::lower_bound(std::begin(kRows), std::end(kRows), static_cast<std::uint32_t>(hr),
+                                     [](const ResultDescription& r, std::uint32_t c) { return r.code < c; });
+  if (row != std::end(kRows) && row->code == static_cast<std::uint32_t>(hr)) return row->text;
+  char text[24];
+  std::snprintf(text, sizeof text, "error 0x%08x", static_cast<unsigned>(hr));
+  return text;
 }
 
 std::span<const ResultDescription> ResultDescriptionTable() { return kRows; }

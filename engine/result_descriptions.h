@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "platform/core/wintypes.h"
 
@@ -15,6 +16,10 @@ struct ResultDescription {
 // The text of the row whose code equals hr exactly, or "n/a". Never null; the
 // text is constant and lives for the whole run.
 const char* GetResultDescription(HRESULT hr);
+
+// For a person: the description, or "error 0x%08x" with the code when the table
+// has none.
+std::string DescribeResult(HRESULT hr);
 
 // Every row, sorted by code.
 std::span<const ResultDescription> ResultDescriptionTable();

@@ -165,9 +165,14 @@ HRESULT StopMIDI() {
   // stop. On a recording clock this wait renders the tail. Whatever still sounds
   // then (the user aborted) fades out over the tail's last milliseconds rather
   // than ending in a step.
+  // A performance that is not set up (closed down by the last stop, or never set
+  // up) sounds nothing: there is no tail to wait for, and an audition that starts
+  // with this stop is heard at once.
   platform::CPerformance* ours = platform::AsPerformance(state.pPerformance.Get());
-  if (ours != nullptr) ours->FadeOutIn(kStopTailMs);
-  platform::Sleep(kStopTailMs);
+  if (ours == nullptr || ours->IsSetUp()) {
+    if (ours != nullptr) ours->FadeOutIn(kStopTailMs);
+    platform::Sleep(kStopTailMs);
+  }
 
   HRESULT hr = state.pPerformance ? state.pPerformance->Stop(nullptr, nullptr, 0, 0) : E_POINTER;
   if (FAILED(hr)) {
@@ -186,19 +191,23 @@ HRESULT StopMIDI() {
   return S_OK;
 }
 
-int GetTimeMIDI() {
+REFERENCE_TIME GetReferenceTimeMIDI() {
   EngineState& state = g_EngineState;
   REFERENCE_TIME now = 0;
   if (!state.pPerformance || FAILED(state.pPerformance->GetTime(&now, nullptr))) return 0;
-  return WholeSeconds(now);
+  return now;
 }
 
-int GetEndTimeMIDI() {
+REFERENCE_TIME GetEndReferenceTimeMIDI() {
   EngineState& state = g_EngineState;
   MUSIC_TIME length = 0;
   REFERENCE_TIME end = 0;
   if (!state.pSegment || !state.pPerformance || FAILED(state.pSegment->GetLength(&length)) ||
       FAILED(state.pPerformance->MusicToReferenceTime(length, &end)))
     return 0;
-  return WholeSeconds(end);
+  return end;
 }
+
+int GetTimeMIDI() { return WholeSeconds(GetReferenceTimeMIDI()); }
+
+int GetEndTimeMIDI() { return WholeSeconds(GetEndReferenceTimeMIDI()); }

@@ -30,7 +30,8 @@ HRESULT RemoveNotifyMIDI();
 
 // Lets the music sound on for 700 ms (on a recording clock: renders 700 ms more),
 // whatever still sounds fading to silence over the last few milliseconds, then
-// stops everything, logs how many samples were clipped (when any were) and
+// stops everything (a performance that is not set up has nothing to let sound on
+// and stops at once), logs how many samples were clipped (when any were) and
 // closes the performance down.
 HRESULT StopMIDI();
 
@@ -41,6 +42,12 @@ int GetTimeMIDI();
 // The clock time, in whole seconds, to which the performance maps the segment's
 // length; 0 when it cannot be worked out.
 int GetEndTimeMIDI();
+
+// The same two readings in the clock's own units (100 ns), for differences that
+// must not depend on where the clock stood within a second: two whole-second
+// readings of the same span differ by one depending on that phase.
+REFERENCE_TIME GetReferenceTimeMIDI();
+REFERENCE_TIME GetEndReferenceTimeMIDI();
 
 // How long StopMIDI lets the music sound on.
 constexpr DWORD kStopTailMs = 700;

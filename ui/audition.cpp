@@ -7,6 +7,7 @@
 #include "base/process_state.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
+#include "engine/result_descriptions.h"
 #include "engine/segment_playback.h"
 #include "platform/window/winuser.h"
 #include "ui/file_list.h"
@@ -14,11 +15,14 @@
 
 namespace {
 
-// Logs text and shows it in an error box owned by the window.
-void Fail(HWND hDlg, const char* text) {
+// Logs text and the line under it (the file and why) and shows both in an error
+// box owned by the window.
+void Fail(HWND hDlg, const char* text, const std::string& detail) {
   g_DebugLog.Print("%s", text);
-  MessageBoxA(hDlg, text, "Error", MB_OK);
+  g_DebugLog.Print("%s", detail.c_str());
+  MessageBoxA(hDlg, (std::string(text) + "\n" + detail).c_str(), "Error", MB_OK);
 }
+
 
 }  // namespace
 
@@ -34,7 +38,9 @@ void OnPlayFile(HWND hDlg) {
 
   ui::Dialog& dialog = ui::Dlg(hDlg);
   const int selected = dialog.ListGetSel(IDC_FILELIST);
+  std::string name;
   if (selected >= 0) {
+    name = dialog.ListItemText(IDC_FILELIST, selected, 0);
     const std::string path = dialog.ListItemText(IDC_FILELIST, selected, 1);
     const std::size_t count = std::min(path.size(), static_cast<std::size_t>(kListPathSize - 1));
     std::memcpy(g_szFileBuffer, path.data(), count);
@@ -49,20 +55,21 @@ void OnPlayFile(HWND hDlg) {
   g_DebugLog.Print("Tempo: %d", dialog.SliderGetPos(IDC_TEMPO));
   if (!hasPort) {
     // No SoundFont was found: there is nothing to play through.
-    Fail(hDlg, "Configure Synthesizer Failed");
+    Fail(hDlg, "Configure Synthesizer Failed", name + ": no synthesizer device is selected");
     g_DebugLog.IndentDown();
     return;
   }
   ConfigureSynthesizer(portIndex, static_cast<DWORD>(dialog.SliderGetPos(IDC_TEMPO)));
   RemoveFilter();
 
-  if (LoadMIDI(g_szFileBuffer) < 0) {
-    Fail(hDlg, "Can't load MIDI File");
+  if (const HRESULT hr = LoadMIDI(g_szFileBuffer); hr < 0) {
+    const std::string why = GetLoadFailureMIDI();
+    Fail(hDlg, "Can't load MIDI File", name + ": " + (why.empty() ? DescribeResult(hr) : why));
     g_DebugLog.IndentDown();
     return;
   }
-  if (PlayMIDI(FALSE) < 0) {
-    Fail(hDlg, "Can't Play MIDI File");
+  if (const HRESULT hr = PlayMIDI(FALSE); hr < 0) {
+    Fail(hDlg, "Can't Play MIDI File", name + ": " + DescribeResult(hr));
     g_DebugLog.IndentDown();
     return;
   }

@@ -40,6 +40,10 @@ struct ControlTemplate {
   const char* text;
   int x, y, cx, cy;  // dialog units
   DWORD style;
+  // What assistive technology calls a control that shows no text of its own (lists,
+  // sliders, edit boxes, a button that reads "..."); labels and buttons are called
+  // by their text.
+  const char* accessibleName = nullptr;
 };
 
 struct DialogTemplate {

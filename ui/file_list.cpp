@@ -143,12 +143,21 @@ void OnRemoveAll(HWND hDlg) {
 }
 
 void OnFileListNotify(HWND hDlg, const NMHDR* header) {
+  if (header->code == LVN_KEYDOWN) {
+    // Delete removes the selected file whenever Remove File would.
+    if (reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE &&
+        IsWindowEnabled(GetDlgItem(hDlg, IDC_REMOVEFILE)) != FALSE)
+      OnRemoveFile(hDlg);
+    return;
+  }
   if (header->code != LVN_ITEMCHANGED && header->code != LVN_INSERTITEM && header->code != LVN_DELETEITEM) return;
   if (bIsConverting.load() != 0) return;
   ui::Dialog& list = List(hDlg);
+  // Without a device (no SoundFont) nothing can be played or converted.
+  const bool device = list.ComboCount(IDC_DEVICE) > 0;
   bool selection = false;
   if (list.ListCount(IDC_FILELIST) > 0) {
-    EnableWindow(GetDlgItem(hDlg, IDC_CONVERT), TRUE);
+    EnableWindow(GetDlgItem(hDlg, IDC_CONVERT), device ? TRUE : FALSE);
     // An item being deleted still counts, but its selection goes with it.
     const int selected = list.ListGetSel(IDC_FILELIST);
     const int deleted = header->code == LVN_DELETEITEM ? reinterpret_cast<const NMLISTVIEW*>(header)->iItem : -1;
@@ -157,5 +166,5 @@ void OnFileListNotify(HWND hDlg, const NMHDR* header) {
     EnableWindow(GetDlgItem(hDlg, IDC_CONVERT), FALSE);
   }
   EnableWindow(GetDlgItem(hDlg, IDC_REMOVEFILE), selection ? TRUE : FALSE);
-  EnableWindow(GetDlgItem(hDlg, IDC_PLAYFILE), selection ? TRUE : FALSE);
+  EnableWindow(GetDlgItem(hDlg, IDC_PLAYFILE), selection && device ? TRUE : FALSE);
 }

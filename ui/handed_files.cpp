@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/debug_log.h"
+#include "platform/window/winuser.h"
 #include "ui/file_list.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,8 @@ std::vector<std::string> MidiFilesIn(const std::string& folder) {
   return files;
 }
 
-void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
+std::vector<std::string> AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
+  std::vector<std::string> notAdded;
   for (const std::string& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
@@ -48,6 +50,17 @@ void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
       AddFileToList(hDlg, name.c_str(), path.c_str());
     } else {
       g_DebugLog.Print("not a file or folder: %s", path.c_str());
+      notAdded.push_back(path);
     }
   }
+  return notAdded;
+}
+
+void ReportFilesNotAdded(HWND hDlg, const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  constexpr std::size_t kShown = 5;
+  std::string text = "These are not files or folders and were not added to the list:";
+  for (std::size_t i = 0; i < paths.size() && i < kShown; ++i) text += "\n" + paths[i];
+  if (paths.size() > kShown) text += "\nand " + std::to_string(paths.size() - kShown) + " more";
+  MessageBoxA(hDlg, text.c_str(), "Error", MB_OK | MB_ICONERROR);
 }

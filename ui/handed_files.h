@@ -13,5 +13,9 @@
 std::vector<std::string> MidiFilesIn(const std::string& folder);
 
 // Adds each file, and the MIDI files of each folder, as Add File(s) adds a chosen
-// file; paths that name neither are logged and skipped.
-void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths);
+// file; paths that name neither are logged and skipped, and returned.
+std::vector<std::string> AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths);
+
+// Tells the person in one error box which paths could not be added (the first few,
+// then how many more); nothing when there are none.
+void ReportFilesNotAdded(HWND hDlg, const std::vector<std::string>& paths);

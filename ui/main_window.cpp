@@ -16,6 +16,7 @@
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
 #include "platform/com/com.h"
+#include "platform/core/folder_check.h"
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
 #include "platform/core/sync.h"
@@ -147,8 +148,9 @@ void AddFilesHandedOver(HWND hDlg) {
   if (paths.empty()) return;
   g_DebugLog.Print("Message: OPENFILES");
   g_DebugLog.IndentUp();
-  AddHandedFiles(hDlg, paths);
+  const std::vector<std::string> notAdded = AddHandedFiles(hDlg, paths);
   g_DebugLog.IndentDown();
+  ReportFilesNotAdded(hDlg, notAdded);
 }
 
 void OnDropFiles(HWND hDlg, HDROP drop) {
@@ -263,6 +265,18 @@ void OnFormatChange(HWND hDlg, WORD code) {
   ShowWindow(GetDlgItem(hDlg, IDC_MP3QUALITY), wav ? SW_HIDE : SW_SHOWNORMAL);
 }
 
+// The default output folder is made the first time it is needed; a folder the user
+// chose is left as it is (the worker says so when it cannot take the files).
+void MakeDefaultOutputDir(HWND hDlg) {
+  if (g_bSameDirectory.load() != 0) return;
+  char folder[kOutputDirLimit];
+  GetDlgItemTextA(hDlg, IDC_OUTPUTDIR, folder, static_cast<int>(sizeof folder));
+  if (folder[0] == '\0' || folder != base::DefaultOutputFolderFor(g_szProgramDir)) return;
+  if (const std::string reason = platform::MakeFolders(folder); !reason.empty()) {
+    g_DebugLog.Print("Can't make the output folder %s: %s", folder, reason.c_str());
+  }
+}
+
 void OnConvert(HWND hDlg) {
   g_DebugLog.Print("Message: CONVERT");
   Enable(hDlg, IDC_CONVERT, false);
@@ -270,6 +284,10 @@ void OnConvert(HWND hDlg) {
   // first file's set-up, and list changes leave the buttons to the worker.
   Enable(hDlg, IDC_PLAYFILE, false);
   Enable(hDlg, IDC_STOPPLAYING, false);
+  // The worker takes its files from the top of the list: none may go before it has.
+  Enable(hDlg, IDC_REMOVEFILE, false);
+  Enable(hDlg, IDC_REMOVEALL, false);
+  MakeDefaultOutputDir(hDlg);
   bIsConverting.store(1);
   SetEvent(hConvertEvent);
 }

@@ -290,9 +290,15 @@ int main(int argc, char** argv) {
       [&](const std::string& text, const std::string& caption) {
         // Answered at once: the summary is the program's to give; an error ends the batch.
         if (caption != "Error") return;
-        run.error = text;
+        // One line: the step's text, then the loader's reason or the box's second line.
+        const std::size_t newline = text.find('\n');
+        run.error = text.substr(0, newline);
         const std::string reason = GetLoadFailureMIDI();
-        if (text == "Can't load MIDI File" && !reason.empty()) run.error += ": " + reason;
+        if (run.error == "Can't load MIDI File" && !reason.empty()) {
+          run.error += ": " + reason;
+        } else if (newline != std::string::npos) {
+          run.error += ": " + text.substr(newline + 1);
+        }
       },
       ::isatty(STDOUT_FILENO) != 0, options.quiet);
   run.dialog = &dialog;

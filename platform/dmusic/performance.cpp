@@ -263,6 +263,8 @@ void CPerformance::FadeOutIn(DWORD ms) {
   if (const std::shared_ptr<PerformanceCore> core = Core()) core->FadeOutIn(ms);
 }
 
+bool CPerformance::IsSetUp() const { return Core() != nullptr; }
+
 std::uint64_t CPerformance::ClippedSamples() const {
   const std::shared_ptr<PerformanceCore> core = Core();
   return core ? core->ClippedSamples() : 0;

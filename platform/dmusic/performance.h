@@ -77,6 +77,8 @@ class CPerformance final
   // and keeps it silent until a segment plays again: for a recording that must
   // stop while sound remains, so that it does not end in a step.
   void FadeOutIn(DWORD ms);
+  // True from InitAudio to CloseDown: only then can anything sound.
+  bool IsSetUp() const;
   // Samples clamped to 16 bits since the last InitAudio.
   std::uint64_t ClippedSamples() const;
   // Messages allocated and not yet freed.

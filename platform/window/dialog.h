@@ -37,6 +37,8 @@
 //                     after in uOldState and uNewState (the keyboard caret, LVIS_FOCUSED,
 //                     is not reported); each is sent once the new state holds, so ListGetSel
 //                     already answers it. The other records carry iItem alone.
+//                     A key the user presses in the list (the Delete key) gives
+//                     LVN_KEYDOWN with an NMLVKEYDOWN record (wVKey = VK_DELETE).
 //                     The slider sends an NMHDR with TRBN_THUMBPOSCHANGING once for each
 //                     change of position the user makes (keys, mouse, wheel), after the
 //                     change, so SliderGetPos reads the new position; never for

@@ -51,6 +51,14 @@ struct NMLISTVIEW {
   LPARAM lParam;
 };
 
+// The list view's key notification (LVN_KEYDOWN): the virtual key pressed while the
+// list has the focus.
+struct NMLVKEYDOWN {
+  NMHDR hdr;
+  WORD wVKey;
+  UINT flags;
+};
+
 constexpr WORD LOWORD(WPARAM v) { return static_cast<WORD>(v & 0xFFFF); }
 constexpr WORD HIWORD(WPARAM v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
 constexpr WPARAM MAKEWPARAM(unsigned low, unsigned high) {
@@ -83,12 +91,16 @@ constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);
 constexpr UINT LVN_INSERTITEM = static_cast<UINT>(-102);
 constexpr UINT LVN_DELETEITEM = static_cast<UINT>(-103);
 constexpr UINT LVN_DELETEALLITEMS = static_cast<UINT>(-111);
+constexpr UINT LVN_KEYDOWN = static_cast<UINT>(-155);
 constexpr UINT TRBN_THUMBPOSCHANGING = static_cast<UINT>(-1502);
 
 // List view item states.
 constexpr UINT LVIS_FOCUSED = 0x0001;
 constexpr UINT LVIS_SELECTED = 0x0002;
 constexpr UINT LVIF_STATE = 0x0008;
+
+// Virtual keys.
+constexpr WORD VK_DELETE = 0x2E;
 
 // ShowWindow states.
 constexpr int SW_HIDE = 0;

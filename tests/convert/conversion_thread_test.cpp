@@ -21,6 +21,7 @@
 #include "convert/conversion_thread.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
+#include "engine/segment_playback.h"
 #include "platform/core/part_file.h"
 #include "platform/core/sync.h"
 #include "platform/dmusic/dmusic.h"
@@ -108,6 +109,12 @@ std::vector<std::string> LeftoverTempFiles() {
 
 class ConversionThreadTest : public CaptureFixture {
  protected:
+  // What the loader says of the file at path.
+  static std::string LoadFailureOf(const std::string& path) {
+    EXPECT_TRUE(FAILED(LoadMIDI(path.c_str())));
+    return GetLoadFailureMIDI();
+  }
+
   static void SetUpTestSuite() { ::setenv("HALVANE_AUDIO_DRIVER", "none", 1); }
 
   void SetUp() override {
@@ -348,6 +355,10 @@ TEST_F(ConversionThreadTest, SameDirectoryWritesNextToTheInputAndKeepsThatFolder
   const fs::path folder = dir_.Path() / "music";
   const std::string file = Midi(folder / "x.mid", 1);
   g_bSameDirectory = 1;
+  {
+    std::lock_guard lock(g_OutputDirLock);
+    std::snprintf(g_szOutputDir, kTextBufferSize, "%s", outputDir_.c_str());
+  }
   RunWindow({file}, [&](FakeDialog& d) {
     d.SetCheck(kSameDirectory, BST_CHECKED);
     d.EnableItem(kChangePath, false);
@@ -356,7 +367,57 @@ TEST_F(ConversionThreadTest, SameDirectoryWritesNextToTheInputAndKeepsThatFolder
   });
   EXPECT_TRUE(fs::exists(folder / "x.wav"));
   EXPECT_TRUE(FileNames(out_).empty());
-  EXPECT_EQ(SharedOutputDir(), folder.string());
+  // The input's folder was the worker's own; the folder the user chose is kept.
+  EXPECT_EQ(SharedOutputDir(), outputDir_);
+}
+
+// Whatever happens to the list while a file plays, the worker saves the music it
+// rendered under that file's name and removes only that file.
+TEST_F(ConversionThreadTest, TheFileTakenIsTheFileSavedWhenTheListChangesWhileItPlays) {
+  const std::string first = Midi(dir_.Path() / "in" / "first.mid", 20);
+  const std::string second = Midi(dir_.Path() / "in" / "second.mid", 1);
+  RunWindow({first, second}, [&](FakeDialog& d) {
+    const std::size_t ends = Count(d, "SetTitle Halvane");
+    d.Click(kConvert);
+    ASSERT_TRUE(d.ServeUntil([&] { return d.IsItemEnabled(kAbort); }, kBatchLimit));
+    d.ListDeleteItem(kList, 0);
+    ASSERT_TRUE(d.ServeUntil([&] { return Count(d, "SetTitle Halvane") > ends && !WorkerBusy(); }, kBatchLimit));
+    EXPECT_EQ(d.ListCount(kList), 0);
+  });
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"first.wav", "second.wav"}));
+  EXPECT_GE(WavSeconds(out_ / "first.wav"), 20 + kTailSeconds);
+  EXPECT_EQ(toolkit_.MessageBoxes().at(0).text, "2 MIDI-file(s) was converted!");
+}
+
+// The total comes from the exact span, not from two whole-second readings, so where
+// the clock stands within its second (it goes on from the file before) changes
+// nothing; the elapsed time stops at the total while the last notes ring on.
+TEST_F(ConversionThreadTest, TimeElapsedStopsAtItsTotalAndTheTotalIsTheSameAfterAnyFile) {
+  const std::string song = Midi(dir_.Path() / "in" / "song.mid", 3.5);
+  std::vector<std::string> before;
+  for (double seconds : {1.0, 1.5, 2.0, 2.5}) {
+    before.push_back(Midi(dir_.Path() / "in" / ("before" + std::to_string(before.size()) + ".mid"), seconds));
+  }
+  std::vector<std::string> totals;
+  RunWindow({}, [&](FakeDialog& d) {
+    for (const std::string& file : before) {
+      AddFile(d, file);
+      AddFile(d, song);
+      const std::size_t calls = d.Calls().size();
+      ConvertAndWait(d);
+      const std::vector<std::string> all = d.Calls();
+      std::string last;
+      for (std::size_t i = calls; i < all.size(); ++i) {
+        const std::string prefix = "SetItemText 2015 Time elapsed: ";
+        if (all[i].rfind(prefix, 0) != 0) continue;
+        const std::string elapsed = all[i].substr(prefix.size(), 5), total = all[i].substr(prefix.size() + 8);
+        EXPECT_LE(elapsed, total) << all[i];
+        last = total;
+      }
+      totals.push_back(last);  // the song's, which comes second
+    }
+  });
+  EXPECT_EQ(totals, std::vector<std::string>(before.size(), "00:02"));
 }
 
 TEST_F(ConversionThreadTest, MusicShorterThanTwoSecondsShowsNoTotalAndNoProgress) {
@@ -420,10 +481,13 @@ TEST_F(ConversionThreadTest, ErrorsEndTheBatchAndKeepTheRest) {
   });
   const auto boxes = toolkit_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[0].text, "Can't load MIDI File");
+  // The step's text, then the file and the loader's reason, in the box and the log.
+  const std::string loadFailed = "Can't load MIDI File\nbroken.mid: " + LoadFailureOf(broken);
+  EXPECT_EQ(boxes[0].text, loadFailed);
   EXPECT_EQ(boxes[0].caption, "Error");
-  EXPECT_EQ(boxes[1].text, "Configure Synthesizer Failed");
-  EXPECT_EQ(boxes[2].text, "Configure Synthesizer Failed");
+  EXPECT_TRUE(Logged(loadFailed.substr(loadFailed.find('\n') + 1)));
+  EXPECT_EQ(boxes[1].text, "Configure Synthesizer Failed\nbroken.mid: no synthesizer device is selected");
+  EXPECT_EQ(boxes[2].text, boxes[1].text);
   EXPECT_EQ(FileNames(out_), std::vector<std::string>{"good.wav"});
   EXPECT_FALSE(Logged("Thread - ok"));
   EXPECT_EQ(g_DebugLog.Indent(), 0);
@@ -431,8 +495,8 @@ TEST_F(ConversionThreadTest, ErrorsEndTheBatchAndKeepTheRest) {
 }
 
 // Tests run as root, to whom permission bits mean nothing: the output "folder" is a
-// regular file, so no file can be made in it.
-TEST_F(ConversionThreadTest, OutputThatCannotBeWrittenIsAnErrorAndNothingCounts) {
+// regular file, so no file can be made in it. That is known before the song renders.
+TEST_F(ConversionThreadTest, OutputThatCannotBeWrittenIsAnErrorBeforeRenderingAndNothingCounts) {
   testing_support::WriteFileBytes(out_ / "not a folder", "");
   outputDir_ = (out_ / "not a folder").string();
   const std::string file = Midi(dir_.Path() / "in" / "song.mid", 1);
@@ -446,11 +510,13 @@ TEST_F(ConversionThreadTest, OutputThatCannotBeWrittenIsAnErrorAndNothingCounts)
   const auto boxes = toolkit_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   for (const auto& box : boxes) {
-    EXPECT_EQ(box.text, "Can't Save Output File");
+    EXPECT_EQ(box.text, "Can't Save Output File\n" + outputDir_ + ": Not a directory");
     EXPECT_EQ(box.caption, "Error");
   }
   EXPECT_EQ(FileNames(out_), std::vector<std::string>{"not a folder"});
   EXPECT_TRUE(LeftoverTempFiles().empty());
+  EXPECT_TRUE(Logged(outputDir_ + ": Not a directory"));
+  EXPECT_FALSE(Logged("LoadMIDI"));
   EXPECT_FALSE(Logged("done"));
   EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
@@ -518,9 +584,10 @@ TEST_F(ConversionThreadTest, ASongTooLongForAWavFileIsRefusedBeforeItRenders) {
   });
   const auto boxes = toolkit_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Can't Save Output File");
-  EXPECT_TRUE(Logged(file + ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
-                            "most 3:22:53 (2147483590 bytes)"));
+  const std::string reason = file + ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
+                                    "most 3:22:53 (2147483590 bytes)";
+  EXPECT_EQ(boxes[0].text, "Can't Save Output File\n" + reason);
+  EXPECT_TRUE(Logged(reason));
   EXPECT_TRUE(FileNames(out_).empty());
 }
 

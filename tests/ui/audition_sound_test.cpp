@@ -137,6 +137,12 @@ TEST_F(AuditionSoundTest, PlayFileSoundsAtTheChosenTempoAndStopPlayingFallsSilen
                                 "--channels=2", "--raw", "--latency-msec=20"},
                                recording);
   ASSERT_GT(recorder, 0);
+  // The recorder's first bytes show the monitor is being recorded: a Play File that
+  // sounds at once must not come before that.
+  const auto started = Clock::now();
+  std::error_code sizeError;
+  while (fs::file_size(recording, sizeError) == 0 && Clock::now() - started < std::chrono::seconds(10))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   // Two quarter notes (1 s) at half speed, then a long note stopped after 1 s.

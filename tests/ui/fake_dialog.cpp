@@ -222,6 +222,23 @@ void FakeDialog::SelectListItem(int id, int item) {
   });
 }
 
+void FakeDialog::PressListKey(int id, WORD key) {
+  OnDialogThread([&] {
+    {
+      std::lock_guard lock(lock_);
+      const Control* c = Find(id);
+      if (c == nullptr || c->kind != ControlKind::ListView || !c->enabled || !c->visible) return;
+      focus_ = id;
+    }
+    NMLVKEYDOWN record{};
+    record.hdr.hwndFrom = Item(id);
+    record.hdr.idFrom = static_cast<UINT_PTR>(id);
+    record.hdr.code = LVN_KEYDOWN;
+    record.wVKey = key;
+    Send(WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&record));
+  });
+}
+
 void FakeDialog::PressEnter() {
   OnDialogThread([&] {
     int focused = 0;

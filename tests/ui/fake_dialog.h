@@ -64,6 +64,8 @@ class FakeDialog : public Dialog {
   void MoveSlider(int id, int position);
   // The user clicks list item item; -1 (or an index past the items) clicks empty space.
   void SelectListItem(int id, int item);
+  // The user presses virtual key in list view id (which takes the focus first).
+  void PressListKey(int id, WORD key);
   void PressEnter();
   void PressEscape();
   void CloseBox();

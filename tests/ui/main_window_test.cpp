@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/files_to_add.h"
+#include "engine/segment_playback.h"
 #include "platform/registry/registry.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
@@ -152,16 +153,25 @@ TEST_F(MainWindowTest, WithoutAnySoundFontTheWindowOpensSaysHowToGetOneAndPlayin
   platform::SetPortTableForTesting(std::vector<platform::PortInfo>{});
   const std::string song = MidiFile("song.mid");
   toolkit_.QueueOpenFiles(std::vector<std::string>{song});
+  bool playEnabled = true, convertEnabled = true, removeEnabled = false;
   Run([&](FakeDialog& dialog) {
     dialog.Click(2004);
     dialog.SelectListItem(kList, 0);
-    dialog.Click(2007);
+    // Nothing to play or convert through: both stay off, the list's own buttons work.
+    playEnabled = dialog.IsItemEnabled(2007);
+    convertEnabled = dialog.IsItemEnabled(2008);
+    removeEnabled = dialog.IsItemEnabled(2005);
+    // Should the button be pressed all the same, the audition says why it fails.
+    SendMessageA(dialog.Handle(), WM_COMMAND, MAKEWPARAM(2007, BN_CLICKED), 0);
     dialog.Click(IDOK);
   });
+  EXPECT_FALSE(playEnabled);
+  EXPECT_FALSE(convertEnabled);
+  EXPECT_TRUE(removeEnabled);
   const auto boxes = toolkit_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_NE(boxes[0].text.find("fluid-soundfont-gm"), std::string::npos);
-  EXPECT_EQ(boxes[1].text, "Configure Synthesizer Failed");
+  EXPECT_EQ(boxes[1].text, "Configure Synthesizer Failed\nsong.mid: no synthesizer device is selected");
   EXPECT_EQ(boxes[1].caption, "Error");
   const auto lines = LogLines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
@@ -199,19 +209,30 @@ TEST_F(MainWindowTest, DroppedFoldersAddTheirMidiFilesAndABringToFrontAddsTheFil
   std::filesystem::create_directories(folder / "sub");
   for (const char* name : {"b.MIDI", "a.kar", "sub/c.mid", "readme.txt"}) testing_support::WriteFileBytes(folder / name, "");
   const std::string single = MidiFile("single.mid");
-  std::vector<std::string> names;
+  std::vector<std::string> names, missing;
+  for (int i = 0; i < 7; ++i) missing.push_back(temp_.File("missing" + std::to_string(i) + ".mid"));
+  std::vector<std::string> handed = {single, MidiFile("later.mid")};
+  handed.insert(handed.end(), missing.begin(), missing.end());
   Run([&](FakeDialog& dialog) {
     dialog.DropFiles({folder.string(), single});
-    HandFilesToWindow({single, MidiFile("later.mid")});
+    HandFilesToWindow(handed);
     SendMessageA(dialog.Handle(), msgMutex, 0, 0);
     for (int i = 0; i < dialog.ListCount(kList); ++i) names.push_back(dialog.ListItemText(kList, i, 0));
     dialog.Click(IDOK);
   });
   EXPECT_EQ(names, (std::vector<std::string>{"a.kar", "b.MIDI", "c.mid", "single.mid", "later.mid"}));
   EXPECT_TRUE(LogHas({"Message: DROPFILES", "    file: a.kar"}));
+  // Handed paths that are no files: one box naming the first five, a log line each.
+  ASSERT_EQ(toolkit_.MessageBoxes().size(), 1u);
+  std::string listed;
+  for (int i = 0; i < 5; ++i) listed += "\n" + missing[static_cast<std::size_t>(i)];
+  EXPECT_EQ(toolkit_.MessageBoxes()[0].text,
+            "These are not files or folders and were not added to the list:" + listed + "\nand 2 more");
+  EXPECT_EQ(toolkit_.MessageBoxes()[0].caption, "Error");
+  for (const std::string& path : missing) EXPECT_EQ(Count(LogLines(), "    not a file or folder: " + path), 1) << path;
 }
 
-TEST_F(MainWindowTest, RemovingSelectsTheNeighbourAndAnEmptyListDisablesItsButtons) {
+TEST_F(MainWindowTest, RemovingOrDeleteSelectsTheNeighbourAndAnEmptyListDisablesItsButtons) {
   const std::string f = temp_.Path().string();
   toolkit_.QueueOpenFiles(std::vector<std::string>{f + "/1.mid", f + "/2.mid", f + "/3.mid"});
   int afterLast = -2, afterFirst = -2, afterOnly = -2;
@@ -224,7 +245,7 @@ TEST_F(MainWindowTest, RemovingSelectsTheNeighbourAndAnEmptyListDisablesItsButto
     dialog.Click(2005);
     afterLast = dialog.ListGetSel(kList);  // the new last item
     dialog.SelectListItem(kList, 0);
-    dialog.Click(2005);
+    dialog.PressListKey(kList, VK_DELETE);  // Delete does what Remove File does
     afterFirst = dialog.ListGetSel(kList);  // the new first item
     dialog.Click(2005);
     afterOnly = dialog.ListGetSel(kList);
@@ -238,6 +259,7 @@ TEST_F(MainWindowTest, RemovingSelectsTheNeighbourAndAnEmptyListDisablesItsButto
   EXPECT_EQ(afterOnly, -1);
   EXPECT_FALSE(anyUsable);
   EXPECT_TRUE(LogHas({"Message: REMOVEFILE", "    StopMIDI", "    file #2"}));
+  EXPECT_TRUE(LogHas({"Message: REMOVEFILE", "    StopMIDI", "    file #0"}));
 }
 
 TEST_F(MainWindowTest, APathTooLongForTheListIsRefusedWithAMessage) {
@@ -261,6 +283,7 @@ TEST_F(MainWindowTest, AnAuditionAtTempoZeroLogsItsStepsAndABrokenFileFailsWithS
   toolkit_.QueueOpenFiles(std::vector<std::string>{song, broken});
   bool stopShown = false, playHidden = false;
   int indentAfter = -1;
+  std::string reason;
   Run([&](FakeDialog& dialog) {
     dialog.Click(2004);
     dialog.MoveSlider(2026, 0);
@@ -269,6 +292,7 @@ TEST_F(MainWindowTest, AnAuditionAtTempoZeroLogsItsStepsAndABrokenFileFailsWithS
     dialog.Click(2017);
     dialog.SelectListItem(kList, 1);
     dialog.Click(2007);
+    reason = GetLoadFailureMIDI();
     stopShown = dialog.IsItemVisible(2017);
     playHidden = !dialog.IsItemVisible(2007);
     indentAfter = g_DebugLog.Indent();
@@ -276,18 +300,23 @@ TEST_F(MainWindowTest, AnAuditionAtTempoZeroLogsItsStepsAndABrokenFileFailsWithS
     dialog.Click(IDOK);
   });
   EXPECT_TRUE(LogHas({"Play file", "    StopMIDI", "    Port: 0", "    mPort: 0", "    Tempo: 0", "    ConfigureSynthesizer"}));
-  EXPECT_TRUE(LogHas({"    Can't load MIDI File", "Stop MIDI"}));
   ASSERT_EQ(toolkit_.MessageBoxes().size(), 1u);
-  EXPECT_EQ(toolkit_.MessageBoxes()[0].text, "Can't load MIDI File");
+  const std::string text = toolkit_.MessageBoxes()[0].text;
+  // The file and the loader's reason under the step's text, in the box and the log.
+  const std::string detail = "broken.mid: " + reason;
+  EXPECT_GT(reason.size(), 0u);
+  EXPECT_EQ(text, "Can't load MIDI File\n" + detail);
+  EXPECT_TRUE(LogHas({"    Can't load MIDI File", "    " + detail, "Stop MIDI"}));
   EXPECT_EQ(toolkit_.MessageBoxes()[0].caption, "Error");
   EXPECT_TRUE(stopShown);
   EXPECT_TRUE(playHidden);
   EXPECT_EQ(indentAfter, 0);
 }
 
-TEST_F(MainWindowTest, ConvertLocksOutAuditionsAndAbortOnlyRaisesTheFlag) {
-  toolkit_.QueueOpenFiles(std::vector<std::string>{MidiFile("song.mid")});
-  bool playAfterConvert = true, convertAfter = true;
+TEST_F(MainWindowTest, ConvertLocksOutAuditionsAndRemovingAndMakesTheDefaultOutputFolder) {
+  toolkit_.QueueOpenFiles(std::vector<std::string>{MidiFile("song.mid"), MidiFile("next.mid")});
+  bool playAfterConvert = true, convertAfter = true, removeAfter = true, removeAllAfter = true;
+  int countAfterDelete = 0;
   Run([&](FakeDialog& dialog) {
     dialog.Click(2004);
     dialog.SelectListItem(kList, 0);
@@ -297,10 +326,19 @@ TEST_F(MainWindowTest, ConvertLocksOutAuditionsAndAbortOnlyRaisesTheFlag) {
     dialog.SelectListItem(kList, 0);
     playAfterConvert = dialog.IsItemEnabled(2007);
     convertAfter = dialog.IsItemEnabled(2008);
+    // Until the worker has taken the top file, nothing may leave the list.
+    removeAfter = dialog.IsItemEnabled(2005);
+    removeAllAfter = dialog.IsItemEnabled(2006);
+    dialog.PressListKey(kList, VK_DELETE);
+    countAfterDelete = dialog.ListCount(kList);
     dialog.Click(IDOK);
   });
   EXPECT_FALSE(playAfterConvert);
   EXPECT_FALSE(convertAfter);
+  EXPECT_FALSE(removeAfter);
+  EXPECT_FALSE(removeAllAfter);
+  EXPECT_EQ(countAfterDelete, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(temp_.Path() / "wav"));
   EXPECT_EQ(Count(LogLines(), "Message: CONVERT"), 1);
 }
 

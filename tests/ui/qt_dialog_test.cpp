@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -83,6 +84,7 @@ std::string Describe(HWND hDlg, const NMLISTVIEW& n) {
       return "changed " + item + " " + std::to_string(n.uOldState) + "->" + std::to_string(n.uNewState) +
              (n.uChanged == LVIF_STATE ? "" : " without LVIF_STATE") + list;
     case NM_CLICK: return "click " + item;
+    case LVN_KEYDOWN: return "key " + std::to_string(reinterpret_cast<const NMLVKEYDOWN&>(n).wVKey);
     case TRBN_THUMBPOSCHANGING: return "slider " + std::to_string(dialog.SliderGetPos(kSlider));
     default: return "code " + std::to_string(static_cast<int>(n.hdr.code));
   }
@@ -264,6 +266,63 @@ TEST_F(QtDialogTest, BackgroundIsThePatternTiledFromTheOriginAndLabelsAreTranspa
   }
   EXPECT_FALSE(labelFills);
   EXPECT_TRUE(workerLabelFills);
+}
+
+// Luminance difference of two colours, 0 to 255.
+int Contrast(const QColor& a, const QColor& b) { return std::abs(qGray(a.rgb()) - qGray(b.rgb())); }
+
+// Under a dark desktop palette the window keeps its own light one: labels on the light
+// pattern stay dark. Controls without text of their own have names for assistive
+// technology; the read-only output field shows so, and its whole path as a tooltip;
+// Delete in the list reaches the procedure.
+TEST_F(QtDialogTest, DarkDesktopPaletteNamesForEveryControlReadOnlyFieldAndDeleteKey) {
+  const QPalette desktop = QApplication::palette();
+  QPalette dark = desktop;
+  dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
+  dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+  dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+  QApplication::setPalette(dark);
+  probe_.forwardToMain = true;
+  std::map<int, QString> names;
+  QColor labelText, fileLabelText, fileLabelGround, fieldGround, fieldWindow;
+  QString tooltip;
+  bool readOnly = false;
+  probe_.whileRunning = [&](HWND hDlg) {
+    for (QLabel* label : Facade(hDlg).Surface()->findChildren<QLabel*>(QStringLiteral("item-static"))) {
+      if (label->text() == QStringLiteral("Format")) labelText = label->palette().color(QPalette::WindowText);
+    }
+    QLabel* fileLabel = Control<QLabel>(hDlg, 2016);
+    fileLabelText = fileLabel->palette().color(QPalette::WindowText);
+    fileLabelGround = fileLabel->palette().color(QPalette::Window);
+    for (int id : {2003, 2022, 2011, 2023, 2021, 2026, 2013, 2012, 2010})
+      names[id] = Control<QWidget>(hDlg, id)->accessibleName();
+    const std::string longPath = "/a/folder/" + std::string(300, 'x');
+    SetDlgItemTextA(hDlg, 2012, longPath.c_str());
+    auto* field = Control<QLineEdit>(hDlg, 2012);
+    tooltip = field->toolTip();
+    readOnly = field->isReadOnly();
+    fieldGround = field->palette().color(QPalette::Base);
+    fieldWindow = field->palette().color(QPalette::Window);
+    Key(Control<QTreeWidget>(hDlg, kList), Qt::Key_Delete);
+    EndDialog(hDlg, 0);
+  };
+  Run();
+  QApplication::setPalette(desktop);
+
+  const auto pattern = ui::BitmapFromHandle(g_hBackgroundBitmap);
+  ASSERT_NE(pattern, nullptr);
+  const QColor ground = QColor::fromRgba(pattern->pixels[0]);
+  EXPECT_GE(Contrast(labelText, ground), 128) << labelText.name().toStdString();
+  EXPECT_GE(Contrast(fileLabelText, fileLabelGround), 128);
+  EXPECT_EQ(names, (std::map<int, QString>{{2003, "MIDI Files"}, {2022, "Format"}, {2011, "Quality"},
+                                           {2023, "Quality"}, {2021, "Device"}, {2026, "Tempo"},
+                                           {2013, "Choose the output folder"}, {2012, "Output folder"},
+                                           {2010, "Progress"}}));
+  EXPECT_TRUE(readOnly);
+  EXPECT_EQ(fieldGround, fieldWindow);
+  EXPECT_EQ(tooltip.toStdString(), "/a/folder/" + std::string(300, 'x'));
+  EXPECT_NE(std::find(probe_.notes.begin(), probe_.notes.end(), "key 46"), probe_.notes.end());
 }
 
 TEST_F(QtDialogTest, CallsFromAnotherThreadRunOnTheWindowThreadAndReturnWhenDone) {

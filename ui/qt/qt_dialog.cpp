@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStyle>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -108,6 +109,25 @@ class ClickWatcher : public QObject {
  private:
   std::function<void(QPoint)> onPress_;
   std::function<void(QPoint)> onRelease_;
+};
+
+// Hands the Delete key pressed in the watched widget to a function; the widget
+// handles the key as well.
+class DeleteKeyWatcher : public QObject {
+ public:
+  DeleteKeyWatcher(QObject* watched, std::function<void()> onDelete)
+      : QObject(watched), onDelete_(std::move(onDelete)) {
+    watched->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) onDelete_();
+    return false;
+  }
+
+ private:
+  std::function<void()> onDelete_;
 };
 
 // The folder a file dialog opens in: a file stands for its folder, a folder that does
@@ -237,6 +257,10 @@ void QtDialog::Build() {
   auto px = [this](int x) { return MulDiv(x, baseX_, 4); };
   auto py = [this](int y) { return MulDiv(y, baseY_, 8); };
 
+  // The window keeps its style's own light palette under any desktop palette: its
+  // ground is the light pattern, and its labels lie on it in the palette's text
+  // colour, which a dark palette makes light.
+  surface_->setPalette(surface_->style()->standardPalette());
   surface_->setWindowTitle(QString::fromUtf8(template_.caption));
   surface_->setFixedSize(px(template_.cx), py(template_.cy));
   surface_->setSizeGripEnabled(false);
@@ -282,7 +306,13 @@ void QtDialog::Build() {
         break;
       case ControlKind::Edit: {
         auto* edit = new QLineEdit(text, surface_.get());
-        edit->setReadOnly((c.style & kReadOnly) != 0);
+        if ((c.style & kReadOnly) != 0) {
+          // Read-only shows: the ground of the window, not of a field to type in.
+          edit->setReadOnly(true);
+          QPalette palette = edit->palette();
+          palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+          edit->setPalette(palette);
+        }
         widget = edit;
         break;
       }
@@ -315,6 +345,14 @@ void QtDialog::Build() {
               if (list->isEnabled() && !list->indexAt(point).isValid()) list->selectionModel()->clearSelection();
             },
             [this, id](QPoint point) { OnUserClick(id, point); });
+        new DeleteKeyWatcher(list, [this, id] {
+          NMLVKEYDOWN record{};
+          record.hdr.hwndFrom = Item(id);
+          record.hdr.idFrom = static_cast<UINT_PTR>(id);
+          record.hdr.code = LVN_KEYDOWN;
+          record.wVKey = VK_DELETE;
+          Send(WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&record));
+        });
         widget = list;
         break;
       }
@@ -339,6 +377,7 @@ void QtDialog::Build() {
       }
     }
     widget->setObjectName(id == kNoId ? QStringLiteral("item-static") : QStringLiteral("item-%1").arg(id));
+    if (c.accessibleName != nullptr) widget->setAccessibleName(QString::fromUtf8(c.accessibleName));
     if ((c.style & kTabStop) != 0) {
       widget->setFocusPolicy(Qt::StrongFocus);
     } else if (c.kind == ControlKind::ListView) {
@@ -379,7 +418,7 @@ void QtDialog::AskControlColours() {
       continue;
     }
     QPalette palette = control.widget->palette();
-    palette.setColor(QPalette::Window, brush ? QColor::fromRgba(brush->color) : QApplication::palette().color(QPalette::Window));
+    palette.setColor(QPalette::Window, brush ? QColor::fromRgba(brush->color) : surface_->palette().color(QPalette::Window));
     control.widget->setPalette(palette);
     control.widget->setAutoFillBackground(true);
   }
@@ -546,6 +585,8 @@ void QtDialog::SetItemText(int id, const std::string& text) {
     else if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
       edit->setText(value);
       edit->setCursorPosition(0);
+      // A path too long for the box can be read whole.
+      edit->setToolTip(value);
     }
   });
 }
