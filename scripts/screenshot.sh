@@ -11,7 +11,9 @@ command -v import >/dev/null || { apt-get install -y --no-install-recommends ima
   { apt-get update -qq && apt-get install -y --no-install-recommends imagemagick >/dev/null; }; }
 [ -x build/bin/halvane ] || bash scripts/build.sh
 
-work=$(mktemp -d)
+# Inside the build folder, not /tmp: the capture component loads only from folders
+# that no other user can write.
+work=$(mktemp -d "$PWD/build/screenshot.XXXXXX")
 cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
   [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
