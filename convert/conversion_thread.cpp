@@ -56,6 +56,7 @@ struct WorkerState {
   bool busy = false;
   HANDLE stopped = nullptr;  // the event of the worker asked to stop
   HANDLE ended = nullptr;    // tests only: the event of the worker asked to return
+  ConvertedFileObserver observer;
 };
 
 WorkerState& State() {
@@ -67,6 +68,16 @@ bool StopRequested(HANDLE event) {
   WorkerState& state = State();
   std::lock_guard lock(state.lock);
   return state.stopped == event;
+}
+
+void ReportConverted(const ConvertedFile& file) {
+  WorkerState& state = State();
+  ConvertedFileObserver observer;
+  {
+    std::lock_guard lock(state.lock);
+    observer = state.observer;
+  }
+  if (observer) observer(file);
 }
 
 // Cuts text at its last c, looking down to index 1: index 0 is never a cut.
@@ -258,6 +269,7 @@ bool Batch::ConvertFirstFile() {
   if (!SaveOutput(base)) return Fail("Can't Save Output File");
 
   g_DebugLog.Print("done");
+  ReportConverted({path, output_, GetLoadRepairsMIDI()});
   dialog_.ListDeleteItem(IDC_FILELIST, 0);
   ++converted_;
   Down();
@@ -398,6 +410,12 @@ DWORD ConversionThread(void* hWnd) {
   }
   CoUninitialize();
   return 0;
+}
+
+void SetConvertedFileObserver(ConvertedFileObserver observer) {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  state.observer = std::move(observer);
 }
 
 void RequestWorkerStop() {

@@ -16,7 +16,10 @@ bool IsMidiName(const fs::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension == ".mid" || extension == ".midi" || extension == ".kar";
+  // What the loader reads and people keep beside their MIDI files: Standard MIDI
+  // files under their usual names, karaoke files, and MIDI in a RIFF wrapper.
+  return extension == ".mid" || extension == ".midi" || extension == ".kar" || extension == ".smf" ||
+         extension == ".rmi";
 }
 
 }  // namespace

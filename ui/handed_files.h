@@ -8,7 +8,7 @@
 
 #include "platform/window/windows_ui.h"
 
-// The *.mid, *.midi and *.kar files (any letter case) under folder and its
+// The *.mid, *.midi, *.kar, *.smf and *.rmi files (any letter case) under folder and its
 // subfolders, sorted by path; links are not followed into other folders.
 std::vector<std::string> MidiFilesIn(const std::string& folder);
 
