@@ -13,5 +13,7 @@
 std::vector<std::string> MidiFilesIn(const std::string& folder);
 
 // Adds each file, and the MIDI files of each folder, as Add File(s) adds a chosen
-// file; paths that name neither are logged and skipped.
+// file; paths that name neither are logged and skipped. During a long addition the
+// window keeps painting and serving (ServeWhile) for a moment now and then, so other
+// commands and hand-overs may be handled in between.
 void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths);
