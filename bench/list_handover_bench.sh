@@ -61,21 +61,26 @@ t0=$(now)
 (ulimit -s 65536; "$scratch/program/halvane" -- "${files[@]}")
 handed=$(elapsed "$t0" "$(now)")
 listed=$(wait_listed "$t0")
-echo "$count files named one by one ($bytes bytes of paths): handed over in $handed, listed in $listed"
+order="in the order given"
+grep -a "file: song-" "$log" | tr -d '\r' | sort -c 2>/dev/null || order="OUT OF ORDER"
+echo "$count files named one by one ($bytes bytes of paths): handed over in $handed, listed in $listed, $order"
 stop_window
 
 start_window
 t0=$(now)
 "$scratch/program/halvane" -- "$scratch/songs"
-# A second later one more file comes: how long the busy window takes to list it
-# tells how long it goes without serving (and painting).
+# A second later one more file comes: how long the busy window takes to take it
+# (it logs "Message: OPENFILES" then, and lists the file after the folder's) tells
+# how long it goes without serving, and painting.
 sleep 1
 mkdir -p "$scratch/late"
 touch "$scratch/late/late.mid"
+taken=$(grep -c "Message: OPENFILES" "$log")
 t1=$(now)
 "$scratch/program/halvane" -- "$scratch/late/late.mid"
-until grep -q "file: late.mid" "$log"; do sleep 0.02; done
+until [[ $(grep -c "Message: OPENFILES" "$log") -gt $taken ]]; do sleep 0.02; done
 late=$(elapsed "$t1" "$(now)")
+last=late.mid
 listed=$(wait_listed "$t0")
-echo "a folder of $count files: listed in $listed; a file handed over meanwhile listed in $late"
+echo "a folder of $count files: listed in $listed; a file handed over meanwhile taken in $late"
 stop_window

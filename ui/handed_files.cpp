@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <deque>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -47,6 +50,34 @@ class KeepServing {
   std::chrono::steady_clock::time_point served_ = std::chrono::steady_clock::now();
 };
 
+// The additions under way, one queue of paths per window. Paths handed over while
+// one runs (the window serves in between) join its queue rather than being added
+// at once, so that the list keeps the order in which they came.
+struct Additions {
+  std::mutex lock;
+  std::map<HWND, std::deque<std::string>> queues;
+};
+
+Additions& RunningAdditions() {
+  static Additions additions;
+  return additions;
+}
+
+// The next path of the addition for hDlg; false, with the addition ended, when
+// there is none.
+bool NextPath(HWND hDlg, std::string& path) {
+  Additions& additions = RunningAdditions();
+  std::lock_guard lock(additions.lock);
+  std::deque<std::string>& queue = additions.queues[hDlg];
+  if (queue.empty()) {
+    additions.queues.erase(hDlg);
+    return false;
+  }
+  path = std::move(queue.front());
+  queue.pop_front();
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> MidiFilesIn(const std::string& folder) {
@@ -62,8 +93,25 @@ std::vector<std::string> MidiFilesIn(const std::string& folder) {
 }
 
 void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
+  Additions& additions = RunningAdditions();
+  {
+    std::lock_guard lock(additions.lock);
+    const auto [queue, first] = additions.queues.try_emplace(hDlg);
+    queue->second.insert(queue->second.end(), paths.begin(), paths.end());
+    if (!first) return;  // the addition under way takes them in their turn
+  }
+  // However this one ends, the next addition starts afresh.
+  struct Ending {
+    HWND hDlg;
+    ~Ending() {
+      Additions& additions = RunningAdditions();
+      std::lock_guard lock(additions.lock);
+      additions.queues.erase(hDlg);
+    }
+  } ending{hDlg};
   KeepServing serving(hDlg);
-  for (const std::string& path : paths) {
+  std::string path;
+  while (NextPath(hDlg, path)) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
       for (const std::string& file : MidiFilesIn(path)) {

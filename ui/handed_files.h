@@ -14,6 +14,6 @@ std::vector<std::string> MidiFilesIn(const std::string& folder);
 
 // Adds each file, and the MIDI files of each folder, as Add File(s) adds a chosen
 // file; paths that name neither are logged and skipped. During a long addition the
-// window keeps painting and serving (ServeWhile) for a moment now and then, so other
-// commands and hand-overs may be handled in between.
+// window keeps painting and serving (ServeWhile) for a moment now and then; paths
+// handed over meanwhile are added after the ones before them, in order.
 void AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths);
