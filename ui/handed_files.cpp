@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <deque>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "base/debug_log.h"
+#include "platform/window/dialog.h"
 #include "platform/window/winuser.h"
 #include "ui/file_list.h"
 
@@ -17,7 +23,60 @@ bool IsMidiName(const fs::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension == ".mid" || extension == ".midi" || extension == ".kar";
+  // What the loader reads and people keep beside their MIDI files: Standard MIDI
+  // files under their usual names, karaoke files, and MIDI in a RIFF wrapper.
+  return extension == ".mid" || extension == ".midi" || extension == ".kar" || extension == ".smf" ||
+         extension == ".rmi";
+}
+
+// A long addition (a folder of a hundred thousand files) lets the window paint and
+// answer in between: every kSlice of adding, the window serves for a moment.
+class KeepServing {
+ public:
+  explicit KeepServing(HWND hDlg) : dialog_(ui::Dlg(hDlg)) {}
+
+  void Added() {
+    if (++added_ % kLookEvery != 0) return;
+    if (std::chrono::steady_clock::now() - served_ < kSlice) return;
+    bool once = true;
+    dialog_.ServeWhile([&] { return std::exchange(once, false); });
+    served_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  static constexpr int kLookEvery = 256;  // files between looks at the clock
+  static constexpr auto kSlice = std::chrono::milliseconds(40);
+  ui::Dialog& dialog_;
+  int added_ = 0;
+  std::chrono::steady_clock::time_point served_ = std::chrono::steady_clock::now();
+};
+
+// The additions under way, one queue of paths per window. Paths handed over while
+// one runs (the window serves in between) join its queue rather than being added
+// at once, so that the list keeps the order in which they came.
+struct Additions {
+  std::mutex lock;
+  std::map<HWND, std::deque<std::string>> queues;
+};
+
+Additions& RunningAdditions() {
+  static Additions additions;
+  return additions;
+}
+
+// The next path of the addition for hDlg; false, with the addition ended, when
+// there is none.
+bool NextPath(HWND hDlg, std::string& path) {
+  Additions& additions = RunningAdditions();
+  std::lock_guard lock(additions.lock);
+  std::deque<std::string>& queue = additions.queues[hDlg];
+  if (queue.empty()) {
+    additions.queues.erase(hDlg);
+    return false;
+  }
+  path = std::move(queue.front());
+  queue.pop_front();
+  return true;
 }
 
 }  // namespace
@@ -36,18 +95,38 @@ std::vector<std::string> MidiFilesIn(const std::string& folder) {
 
 std::vector<std::string> AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
   std::vector<std::string> notAdded;
-  for (const std::string& path : paths) {
+  Additions& additions = RunningAdditions();
+  {
+    std::lock_guard lock(additions.lock);
+    const auto [queue, first] = additions.queues.try_emplace(hDlg);
+    queue->second.insert(queue->second.end(), paths.begin(), paths.end());
+    if (!first) return notAdded;  // the addition under way takes them in their turn
+  }
+  // However this one ends, the next addition starts afresh.
+  struct Ending {
+    HWND hDlg;
+    ~Ending() {
+      Additions& additions = RunningAdditions();
+      std::lock_guard lock(additions.lock);
+      additions.queues.erase(hDlg);
+    }
+  } ending{hDlg};
+  KeepServing serving(hDlg);
+  std::string path;
+  while (NextPath(hDlg, path)) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
       for (const std::string& file : MidiFilesIn(path)) {
         const std::string name = fs::path(file).filename().string();
         g_DebugLog.Print("file: %s", name.c_str());
         AddFileToList(hDlg, name.c_str(), file.c_str());
+        serving.Added();
       }
     } else if (fs::is_regular_file(path, error)) {
       const std::string name = fs::path(path).filename().string();
       g_DebugLog.Print("file: %s", name.c_str());
       AddFileToList(hDlg, name.c_str(), path.c_str());
+      serving.Added();
     } else {
       g_DebugLog.Print("not a file or folder: %s", path.c_str());
       notAdded.push_back(path);
