@@ -1,11 +1,14 @@
 #include "app/startup.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 #include <system_error>
+#include <thread>
 
 #include "base/debug_log.h"
 #include "base/files_to_add.h"
@@ -29,6 +32,10 @@ namespace {
 constexpr const char* kMutexName = "halvane - mutex";
 constexpr std::size_t kModuleNameLimit = 1024;
 constexpr std::size_t kFullPathLimit = 4096;
+// How long a second start keeps trying to reach a first instance that holds the
+// lock but is not listening yet (it is still starting up).
+constexpr auto kHandOverPatience = std::chrono::seconds(5);
+constexpr auto kHandOverRetry = std::chrono::milliseconds(100);
 
 // The program's path, at most limit - 1 characters and a NUL, into buffer.
 void GetModuleFileName(char* buffer, std::size_t limit) {
@@ -69,6 +76,45 @@ std::vector<std::string> FilesToOpen(int argc, char** argv) {
   return files;
 }
 
+// The files in messages of at most kMaxMessageArgBytes each (a file too long for
+// one goes alone, and cannot be sent); at least one message, even without files.
+std::vector<std::vector<std::string>> InPieces(std::vector<std::string> files) {
+  std::vector<std::vector<std::string>> pieces(1);
+  std::size_t bytes = 0;
+  for (std::string& file : files) {
+    const std::size_t size = file.size() + 1;
+    if (!pieces.back().empty() && bytes + size > kMaxMessageArgBytes) {
+      pieces.emplace_back();
+      bytes = 0;
+    }
+    bytes += size;
+    pieces.back().push_back(std::move(file));
+  }
+  return pieces;
+}
+
+// A second start: "open halvane" to the running instance, with the files it was
+// given, as many messages as they need. 0 when everything was handed over;
+// otherwise says on standard error how many files were not, and returns 1.
+int HandOverToRunningInstance(std::vector<std::string> files) {
+  const std::size_t total = files.size();
+  std::size_t handed = 0;
+  const auto deadline = std::chrono::steady_clock::now() + kHandOverPatience;
+  for (const std::vector<std::string>& piece : InPieces(std::move(files))) {
+    // The running instance may be starting up still: its listener comes last.
+    while (BroadcastRegisteredMessage(msgMutex, kMutexName, piece) == FALSE) {
+      if (handed > 0 || std::chrono::steady_clock::now() >= deadline) {
+        std::fprintf(stderr, "halvane: the running Halvane cannot be reached; %zu of %zu file(s) not handed to it\n",
+                     total - handed, total);
+        return 1;
+      }
+      std::this_thread::sleep_for(kHandOverRetry);
+    }
+    handed += piece.size();
+  }
+  return 0;
+}
+
 // A second start of the program: only "open halvane" reaches the window, which comes
 // to the front and adds the files the second start was given. The listener thread
 // hands the message over without waiting.
@@ -93,8 +139,7 @@ int HalvaneMain(int& argc, char** argv) {
   msgMutex = RegisterWindowMessageA("open halvane");
   hMutex = CreateMutexA(nullptr, TRUE, kMutexName);
   if (GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS)) {
-    BroadcastRegisteredMessage(msgMutex, kMutexName, FilesToOpen(argc, argv));
-    return 0;
+    return HandOverToRunningInstance(FilesToOpen(argc, argv));
   }
 
   // The window toolkit (stands in for registering the common controls); it takes its

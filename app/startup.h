@@ -5,9 +5,11 @@
 
 #include <cstddef>
 
-// Runs the program; returns the process exit code (always 0). argc and argv go to
-// the window toolkit first; the files and folders named after its options are added
-// to the list (or, when the program already runs, handed to the running window).
+// Runs the program; returns the process exit code: 0, or 1 for a second start that
+// could not hand its files to the running window (it says so on standard error).
+// argc and argv go to the window toolkit first; the files and folders named after
+// its options are added to the list (or, when the program already runs, handed to
+// the running window).
 int HalvaneMain(int& argc, char** argv);
 
 // Cuts a program path at its last '/': scanning back from index length (the

@@ -37,9 +37,30 @@ CDebugLog::~CDebugLog() = default;
 void CDebugLog::CreateLogFile(const char* path) {
   std::lock_guard lock(m_lock);
   m_bToFile = true;
+  m_bLineEnds = false;
   std::snprintf(m_szFileName, sizeof m_szFileName, "%s", path);
   const int fd = ::open(m_szFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd >= 0) ::close(fd);
+}
+
+void CDebugLog::AppendToLogFile(const char* path, std::size_t limit) {
+  std::lock_guard lock(m_lock);
+  m_bToFile = true;
+  m_bLineEnds = true;
+  std::snprintf(m_szFileName, sizeof m_szFileName, "%s", path);
+  if (m_szFileName[0] == '\0') return;
+  struct stat info {};
+  if (::lstat(m_szFileName, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) > limit) {
+    const std::string old = std::string(m_szFileName) + ".old";
+    ::rename(m_szFileName, old.c_str());
+  }
+  // A log an earlier version left without a final line end gets one first.
+  const int fd = ::open(m_szFileName, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  char last = '\n';
+  if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+    WriteAll(fd, "\r\n", 2);
+  ::close(fd);
 }
 
 void CDebugLog::Print(const char* format, ...) {
@@ -64,15 +85,17 @@ void CDebugLog::Print(const char* format, ...) {
     return;
   }
 
-  // Append the line in one write; the separator goes only between lines.
+  // Append the line in one write; the separator goes only between lines, unless
+  // every line ends with one.
   const int fd = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return;
   struct stat info {};
-  const bool empty = ::fstat(fd, &info) != 0 || info.st_size == 0;
+  const bool empty = m_bLineEnds || ::fstat(fd, &info) != 0 || info.st_size == 0;
   std::string line;
   line.reserve(length + 2);
   if (!empty) line.append("\r\n");
   line.append(m_szText, length);
+  if (m_bLineEnds) line.append("\r\n");
   WriteAll(fd, line.data(), line.size());
   ::close(fd);
 }
@@ -92,4 +115,6 @@ int CDebugLog::Indent() const {
   return m_nIndent;
 }
 
-void DebugWindowPrint(const char* text) { std::fprintf(stderr, "%s\n", text); }
+void DebugWindowPrint(const char* text) {
+  if (g_DebugLog.EchoesToDeveloperChannel()) std::fprintf(stderr, "%s\n", text);
+}

@@ -2,6 +2,8 @@
 // nesting of operations, in the file start-up names (see base/user_folders.h).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <mutex>
 
 class CDebugLog {
@@ -13,6 +15,11 @@ class CDebugLog {
 
   // From now on lines go to the file at path, which is created (or emptied) now.
   void CreateLogFile(const char* path);
+  // From now on lines go to the end of the file at path, each ending with CR LF, so
+  // that earlier runs stay above them. A file already larger than limit bytes is
+  // first moved aside to path + ".old" (replacing the one there). The file is
+  // opened without following a link. An empty path drops every line.
+  void AppendToLogFile(const char* path, std::size_t limit);
   // Formats one line (see platform/core/format.h) after 4 spaces per indentation
   // level and appends it: CR LF before every line but the file's first. Control
   // characters in the %s and %c arguments are written escaped (\r, \n, \x1b, ...).
@@ -23,8 +30,14 @@ class CDebugLog {
 
   int Indent() const;
 
+  // Whether DebugWindowPrint echoes to the developer channel (on by default).
+  void EchoToDeveloperChannel(bool on) { m_bEcho.store(on); }
+  bool EchoesToDeveloperChannel() const { return m_bEcho.load(); }
+
  private:
   bool m_bToFile;
+  bool m_bLineEnds = false;  // each line ends with CR LF (appended logs)
+  std::atomic<bool> m_bEcho{true};
   int m_nIndent;
   char m_szText[4096];
   char m_szFileName[4096];
@@ -34,5 +47,6 @@ class CDebugLog {
 
 extern CDebugLog g_DebugLog;
 
-// Echoes a failure text to the developer channel (standard error).
+// Echoes a failure text to the developer channel (standard error), unless
+// g_DebugLog has been told not to.
 void DebugWindowPrint(const char* text);

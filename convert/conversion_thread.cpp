@@ -63,6 +63,7 @@ struct WorkerState {
   bool busy = false;
   HANDLE stopped = nullptr;  // the event of the worker asked to stop
   HANDLE ended = nullptr;    // tests only: the event of the worker asked to return
+  ConvertedFileObserver observer;
 };
 
 WorkerState& State() {
@@ -74,6 +75,16 @@ bool StopRequested(HANDLE event) {
   WorkerState& state = State();
   std::lock_guard lock(state.lock);
   return state.stopped == event;
+}
+
+void ReportConverted(const ConvertedFile& file) {
+  WorkerState& state = State();
+  ConvertedFileObserver observer;
+  {
+    std::lock_guard lock(state.lock);
+    observer = state.observer;
+  }
+  if (observer) observer(file);
 }
 
 // Cuts text at its last c, looking down to index 1: index 0 is never a cut.
@@ -302,6 +313,7 @@ bool Batch::ConvertFirstFile() {
                 reason_.empty() ? Because(folder_, "the output file could not be written") : reason_);
 
   g_DebugLog.Print("done");
+  ReportConverted({path, output_, GetLoadRepairsMIDI()});
   // Item 0 is still this file: nothing but the worker removes items during a batch.
   if (dialog_.ListItemText(IDC_FILELIST, 0, 1) == path) dialog_.ListDeleteItem(IDC_FILELIST, 0);
   ++converted_;
@@ -475,6 +487,12 @@ DWORD ConversionThread(void* hWnd) {
   }
   CoUninitialize();
   return 0;
+}
+
+void SetConvertedFileObserver(ConvertedFileObserver observer) {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  state.observer = std::move(observer);
 }
 
 void RequestWorkerStop() {

@@ -3,6 +3,10 @@
 // time Convert! signals hConvertEvent.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "platform/core/wintypes.h"
 
 // The worker's thread procedure; hWnd is the main window's handle. It waits for
@@ -19,6 +23,20 @@ void RequestWorkerStop();
 // True from the moment the worker wakes for a batch until it waits again; while true
 // it may be inside the engine or waiting on a call to the window.
 bool WorkerBusy();
+
+// One file the worker has converted: the path it loaded, the file it wrote (the
+// name it reserved, counter included), and what the MIDI reader repaired to play
+// it, one reason each, as the log gives them (empty for a sound file).
+struct ConvertedFile {
+  std::string input;
+  std::string output;
+  std::vector<std::string> repairs;
+};
+// Called on the worker's thread once per converted file, right after its "done"
+// log line and before the file leaves the list. One observer for the process (the
+// terminal program's); an empty function removes it.
+using ConvertedFileObserver = std::function<void(const ConvertedFile&)>;
+void SetConvertedFileObserver(ConvertedFileObserver observer);
 
 // Writes seconds, whole hours dropped, as "mm:ss" (each part two digits at least)
 // into text, which has room for 6 bytes.

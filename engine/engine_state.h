@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ovdmofilter/captured_audio.h"
 #include "platform/com/unknown.h"
@@ -35,6 +36,9 @@ struct EngineState {
   // succeeded. Like the fields above it is set and read by the engine's caller,
   // which keeps its calls from overlapping.
   std::string LoadFailure;
+  // What the MIDI reader repaired to play the file LoadMIDI last loaded, one
+  // reason each (empty for a sound file, and after a failed load).
+  std::vector<std::string> LoadRepairs;
 };
 
 extern EngineState g_EngineState;

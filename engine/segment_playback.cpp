@@ -69,6 +69,7 @@ HRESULT LoadMIDI(const char* path) {
     hr = loaded ? loaded->QueryInterface(IID_IDirectMusicSegment8, segment.PutVoid()) : E_POINTER;
     reason = "the loader gave no segment";
   }
+  state.LoadRepairs.clear();
   if (FAILED(hr)) {
     state.LoadFailure = reason;
     LogFailureWithReason("pLoader->GetObject", hr, reason);
@@ -80,6 +81,9 @@ HRESULT LoadMIDI(const char* path) {
     g_DebugLog.Print("The file is cut short: what was read will play");
   if (platform::SegmentHadDataOutOfRange(state.pSegment.Get()))
     g_DebugLog.Print("The file holds data bytes out of range: each is read as 127");
+  // Each repair the reader made, as the caller may report it.
+  state.LoadRepairs = platform::SegmentWarnings(state.pSegment.Get());
+  for (const std::string& repair : state.LoadRepairs) g_DebugLog.Print("Repaired: %s", repair.c_str());
 
   // Marks the segment as coming from a Standard MIDI file.
   hr = state.pSegment->SetParam(GUID_StandardMIDIFile, kAllTrackGroups, 0, 0, nullptr);
@@ -93,6 +97,8 @@ HRESULT LoadMIDI(const char* path) {
 }
 
 std::string GetLoadFailureMIDI() { return g_EngineState.LoadFailure; }
+
+std::vector<std::string> GetLoadRepairsMIDI() { return g_EngineState.LoadRepairs; }
 
 HRESULT PlayMIDI(BOOL notify) {
   EngineState& state = g_EngineState;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/core/wintypes.h"
 
@@ -15,6 +16,11 @@ HRESULT LoadMIDI(const char* path);
 // "the music would play for ... longer than ... allowed"); LoadMIDI also logs it.
 // Empty after a load that succeeded (and when the loader gave no reason).
 std::string GetLoadFailureMIDI();
+
+// What the MIDI reader had to repair to play the file the last LoadMIDI loaded
+// (a track cut short, data bytes out of range, a note never released, ...), one
+// reason each, as LoadMIDI logs them after "Repaired: ". Empty for a sound file.
+std::vector<std::string> GetLoadRepairsMIDI();
 
 // Plays the loaded segment once, as a secondary segment that also controls tempo
 // and time signature, on the configured audio path; with notify, segment

@@ -1,7 +1,10 @@
 #include "ui/file_list.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/debug_log.h"
 #include "base/process_state.h"
@@ -27,6 +30,61 @@ constexpr char kFilter[] =
 
 ui::Dialog& List(HWND hDlg) { return ui::Dlg(hDlg); }
 
+// The full paths each window's list holds, beside the list, so that a file is
+// checked against all of them at once however long the list is. A path counts
+// from the moment AddFileToList adds it until the list announces its deletion.
+// A list whose item count differs from what was counted here (its first use, or
+// an item that could not be added) is read back whole, once.
+class ListedPaths {
+ public:
+  // True when path is not listed yet; from now on it counts as listed.
+  bool Add(HWND hDlg, const std::string& path) {
+    ui::Dialog& list = List(hDlg);
+    const int count = list.ListCount(IDC_FILELIST);
+    {
+      std::lock_guard lock(lock_);
+      Listed& listed = byWindow_[hDlg];
+      if (listed.items == count) return Insert(listed, path);
+    }
+    // Read back without the lock: the list calls into the window procedure.
+    Listed fresh;
+    for (int i = 0; i < count; ++i) fresh.paths.insert(list.ListItemText(IDC_FILELIST, i, 1));
+    fresh.items = count;
+    std::lock_guard lock(lock_);
+    Listed& listed = byWindow_[hDlg] = std::move(fresh);
+    return Insert(listed, path);
+  }
+
+  // Item item is about to leave the list.
+  void Remove(HWND hDlg, int item) {
+    const std::string path = List(hDlg).ListItemText(IDC_FILELIST, item, 1);
+    std::lock_guard lock(lock_);
+    Listed& listed = byWindow_[hDlg];
+    listed.paths.erase(path);
+    --listed.items;
+  }
+
+ private:
+  struct Listed {
+    std::unordered_set<std::string> paths;
+    int items = 0;  // the list's item count as counted here
+  };
+
+  static bool Insert(Listed& listed, const std::string& path) {
+    if (!listed.paths.insert(path).second) return false;
+    ++listed.items;
+    return true;
+  }
+
+  std::mutex lock_;
+  std::unordered_map<HWND, Listed> byWindow_;
+};
+
+ListedPaths& Listed() {
+  static ListedPaths listed;
+  return listed;
+}
+
 }  // namespace
 
 void SetupFileList(HWND hDlg) {
@@ -45,12 +103,9 @@ void AddFileToList(HWND hDlg, const char* name, const char* fullPath) {
     MessageBoxA(hDlg, text.c_str(), "Error", MB_OK);
     return;
   }
+  if (!Listed().Add(hDlg, fullPath)) return;
   ui::Dialog& list = List(hDlg);
-  const int count = list.ListCount(IDC_FILELIST);
-  for (int i = 0; i < count; ++i) {
-    if (list.ListItemText(IDC_FILELIST, i, 1) == fullPath) return;
-  }
-  const int item = list.ListInsertItem(IDC_FILELIST, count, name);
+  const int item = list.ListInsertItem(IDC_FILELIST, list.ListCount(IDC_FILELIST), name);
   if (item >= 0) list.ListSetItemText(IDC_FILELIST, item, 1, fullPath);
 }
 
@@ -151,6 +206,8 @@ void OnFileListNotify(HWND hDlg, const NMHDR* header) {
     return;
   }
   if (header->code != LVN_ITEMCHANGED && header->code != LVN_INSERTITEM && header->code != LVN_DELETEITEM) return;
+  // Whoever deletes it (the worker too), a deleted file may be added again.
+  if (header->code == LVN_DELETEITEM) Listed().Remove(hDlg, reinterpret_cast<const NMLISTVIEW*>(header)->iItem);
   if (bIsConverting.load() != 0) return;
   ui::Dialog& list = List(hDlg);
   // Without a device (no SoundFont) nothing can be played or converted.

@@ -12,8 +12,9 @@ constexpr int kListPathSize = 4096;
 // Extended styles and the two columns, "MIDI File" and "Path".
 void SetupFileList(HWND hDlg);
 
-// Appends one file unless its full path (compared byte for byte) is listed already.
-// A path too long for kListPathSize is refused with a message instead of being cut.
+// Appends one file unless its full path (compared byte for byte) is listed already,
+// which takes the same time however many files are listed. A path too long for
+// kListPathSize is refused with a message instead of being cut.
 void AddFileToList(HWND hDlg, const char* name, const char* fullPath);
 
 // The commands Add File(s), Remove File and Remove All.

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/debug_log.h"
 #include "platform/window/winuser.h"
+#include "platform/window/dialog.h"
 #include "ui/file_list.h"
 
 namespace fs = std::filesystem;
@@ -17,8 +20,33 @@ bool IsMidiName(const fs::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension == ".mid" || extension == ".midi" || extension == ".kar";
+  // What the loader reads and people keep beside their MIDI files: Standard MIDI
+  // files under their usual names, karaoke files, and MIDI in a RIFF wrapper.
+  return extension == ".mid" || extension == ".midi" || extension == ".kar" || extension == ".smf" ||
+         extension == ".rmi";
 }
+
+// A long addition (a folder of a hundred thousand files) lets the window paint and
+// answer in between: every kSlice of adding, the window serves for a moment.
+class KeepServing {
+ public:
+  explicit KeepServing(HWND hDlg) : dialog_(ui::Dlg(hDlg)) {}
+
+  void Added() {
+    if (++added_ % kLookEvery != 0) return;
+    if (std::chrono::steady_clock::now() - served_ < kSlice) return;
+    bool once = true;
+    dialog_.ServeWhile([&] { return std::exchange(once, false); });
+    served_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  static constexpr int kLookEvery = 256;  // files between looks at the clock
+  static constexpr auto kSlice = std::chrono::milliseconds(40);
+  ui::Dialog& dialog_;
+  int added_ = 0;
+  std::chrono::steady_clock::time_point served_ = std::chrono::steady_clock::now();
+};
 
 }  // namespace
 
@@ -36,6 +64,7 @@ std::vector<std::string> MidiFilesIn(const std::string& folder) {
 
 std::vector<std::string> AddHandedFiles(HWND hDlg, const std::vector<std::string>& paths) {
   std::vector<std::string> notAdded;
+  KeepServing serving(hDlg);
   for (const std::string& path : paths) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
@@ -43,11 +72,13 @@ std::vector<std::string> AddHandedFiles(HWND hDlg, const std::vector<std::string
         const std::string name = fs::path(file).filename().string();
         g_DebugLog.Print("file: %s", name.c_str());
         AddFileToList(hDlg, name.c_str(), file.c_str());
+        serving.Added();
       }
     } else if (fs::is_regular_file(path, error)) {
       const std::string name = fs::path(path).filename().string();
       g_DebugLog.Print("file: %s", name.c_str());
       AddFileToList(hDlg, name.c_str(), path.c_str());
+      serving.Added();
     } else {
       g_DebugLog.Print("not a file or folder: %s", path.c_str());
       notAdded.push_back(path);

@@ -162,8 +162,8 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
 
 std::string HelpText() {
   return "Usage: halvane-convert [OPTION]... FILE|FOLDER...\n"
-         "Renders MIDI files (.mid, .midi, .kar; folders are searched with their subfolders)\n"
-         "into WAV or MP3 files, in the order given.\n"
+         "Renders MIDI files (.mid, .midi, .kar, .smf, .rmi; folders are searched with their\n"
+         "subfolders) into WAV or MP3 files, in the order given.\n"
          "\n"
          "  --format wav|mp3    output format (default wav)\n"
          "  --rate HZ           MP3 sample rate: 11025, 22050, 44100 or 48000 (default 44100)\n"
@@ -173,15 +173,18 @@ std::string HelpText() {
          "  --tempo PERCENT     50 to 150 percent of each file's own tempo (default 100)\n"
          "  --out FOLDER        where the outputs go (default ./wav, made when missing)\n"
          "  --same-dir          put each output beside its MIDI file\n"
-         "  --quiet             print only errors\n"
+         "  --quiet             print only failures, one line each: the file and why\n"
          "  --help              show this help and exit\n"
          "  --version           show the version and exit\n"
          "  --                  what follows are files, even when they start with '-'\n"
          "\n"
          "An output never replaces a file: a taken name gets a counter, as in song(1).wav.\n"
          "Ctrl+C stops the file in progress (nothing of it is written) and the rest.\n"
+         "A file the MIDI reader had to repair (cut short, bytes out of range, ...) is\n"
+         "converted with a warning that says what was repaired.\n"
          "Exit status: 0 all converted, 1 some file failed, 2 bad arguments, 130 stopped.\n"
-         "Log: $XDG_STATE_HOME/halvane/convert-log.txt (default ~/.local/state).\n";
+         "Log: $XDG_STATE_HOME/halvane/convert-log.txt (default ~/.local/state); each run\n"
+         "is added to it, and a log grown past 8 MiB is first moved to convert-log.txt.old.\n";
 }
 
 }  // namespace convert_cli

@@ -5,17 +5,21 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/convert_cli/convert_options.h"
+#include "app/convert_cli/file_result.h"
 #include "app/convert_cli/terminal_dialog.h"
 #include "base/debug_log.h"
 #include "base/process_state.h"
@@ -25,8 +29,8 @@
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
 #include "platform/com/com.h"
+#include "platform/core/format.h"
 #include "platform/core/kernel.h"
-#include "platform/core/part_file.h"
 #include "platform/core/sync.h"
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
@@ -36,6 +40,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using convert_cli::ConvertOptions;
+using convert_cli::FileResult;
+using convert_cli::FileStatus;
 using convert_cli::OutputFormat;
 
 constexpr const char* kProgram = "halvane-convert";
@@ -44,10 +50,12 @@ constexpr int kList = 2003, kAbort = 2018, kFormat = 2022, kWavQuality = 2011, k
 constexpr int kDevice = 2021, kTempo = 2026, kOutputDir = 2012, kSameDirectory = 2014;
 // The tempo slider runs from 0 (50%) to 100 (150%).
 constexpr int kTempoSliderOffset = 50;
-constexpr int kMaxNameCounter = 9999;
 constexpr int kExitFailed = 1, kExitBadArguments = 2, kExitAborted = 130;
 // How long the capture effect's registration may take before the program gives up.
 constexpr int kRegistrationWaitMs = 5000;
+// Each run appends to the log; a log larger than this at the start is moved aside
+// (one earlier log is kept beside it).
+constexpr std::size_t kLogLimit = 8u << 20;
 
 // Set by SIGINT and SIGTERM: a signal handler can reach nothing but a global, and
 // this one is lock-free. The worker's own Abort flag is set beside it.
@@ -67,7 +75,10 @@ void InstallStopSignals() {
   ::sigaction(SIGTERM, &action, nullptr);
 }
 
-void Complain(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str()); }
+// A line on standard error; names in it cannot steer the terminal.
+void Complain(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, platform::EscapeControls(text).c_str());
+}
 
 // The per-user state folder's log: $XDG_STATE_HOME/halvane/convert-log.txt, or
 // ~/.local/state/halvane/convert-log.txt.
@@ -121,40 +132,50 @@ bool CheckCaptureEffect() {
   return false;
 }
 
-// The name the worker will give the output of path: it reserves the first free
-// one of "base.ext", "base(1).ext", ... in folder, once what a killed run left there
-// is cleared (as the worker clears it first).
-std::string ExpectedOutput(const std::string& folder, const std::string& path, const char* extension) {
-  platform::RemoveStaleParts(folder);
-  std::string base = fs::path(path).filename().string();
-  if (const std::size_t dot = base.rfind('.'); dot != std::string::npos && dot >= 1) base.resize(dot);
-  for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
-    const std::string name = counter == 0 ? base + "." + extension
-                                          : base + "(" + std::to_string(counter) + ")." + extension;
-    const fs::path candidate = fs::path(folder) / name;
-    std::error_code ignored;
-    if (!fs::exists(candidate, ignored)) return candidate.string();
-  }
-  return (fs::path(folder) / (base + "." + extension)).string();
+// The line that opens this run in the log, which earlier runs stand above.
+void LogRunStart() {
+  char when[32] = "";
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  g_DebugLog.Print("Start %s %s (process %d, %s)", kProgram, HALVANE_VERSION, static_cast<int>(::getpid()), when);
 }
 
-// What the conversion has seen so far; touched on the window's thread only.
+// An error box's text as one line: its lines joined, with the loader's reason for
+// a file that could not be loaded when the box does not give it already.
+std::string ErrorOf(const std::string& text) {
+  std::string error;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    if (end > at) error += (error.empty() ? "" : ": ") + text.substr(at, end - at);
+    at = end + 1;
+  }
+  const std::string reason = GetLoadFailureMIDI();
+  if (text.rfind("Can't load MIDI File", 0) == 0 && !reason.empty() && text.find(reason) == std::string::npos)
+    error += ": " + reason;
+  return error;
+}
+
+// What the conversion has seen so far; touched on the window's thread only, but
+// for converted, which the worker fills in just before the file leaves the list.
 struct Run {
   const ConvertOptions* options = nullptr;
   convert_cli::TerminalDialog* dialog = nullptr;
   int device = 0;
   std::deque<std::string> pending;  // the list's files, the one being converted first
-  std::string expectedOutput;        // of the file being converted
   std::string error;                 // the error box of the batch that just ended
   bool removingFailed = false;       // the program, not the worker, takes a file off
-  int converted = 0;
-  std::vector<std::string> failed;
+  std::vector<FileResult> results;   // in the order the files finished
+  std::mutex convertedLock;
+  std::optional<ConvertedFile> converted;  // as the worker reported the file leaving the list
 };
 
 Run* s_run = nullptr;  // the run ConverterWindowProc serves
 
-std::string OutputFolderFor(const Run& run, const std::string& path) {
-  return run.options->sameDir ? fs::path(path).parent_path().string() : run.options->outDir;
+int Count(const Run& run, FileStatus status) {
+  return static_cast<int>(std::count_if(run.results.begin(), run.results.end(),
+                                         [&](const FileResult& result) { return result.status == status; }));
 }
 
 // The window's part: the controls as the options set them, the worker started as
@@ -195,18 +216,25 @@ INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
     case WM_NOTIFY: {
       const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
       if (record->hdr.idFrom != kList || record->hdr.code != LVN_DELETEITEM || run.pending.empty()) return TRUE;
-      const std::string file = run.pending.front();
-      const std::string output = run.expectedOutput;
+      FileResult result;
+      result.input = run.pending.front();
       run.pending.pop_front();
-      // The next file's output is named now, with this one's already on disk.
-      if (!run.pending.empty())
-        run.expectedOutput = ExpectedOutput(OutputFolderFor(run, run.pending.front()), run.pending.front(),
-                                            options.format == OutputFormat::kWav ? "wav" : "mp3");
       if (run.removingFailed) return TRUE;
-      // The worker waits in this call with the output written.
-      ++run.converted;
-      g_DebugLog.Print("Converted: %s -> %s", file.c_str(), output.c_str());
-      run.dialog->ReportConverted(file, output);
+      // The worker waits in this call with the output written, and has said what it wrote.
+      std::optional<ConvertedFile> converted;
+      {
+        std::lock_guard lock(run.convertedLock);
+        converted.swap(run.converted);
+      }
+      if (converted) {
+        result.output = converted->output;
+        result.reasons = converted->repairs;
+      }
+      result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
+      g_DebugLog.Print("Converted: %s -> %s%s", result.input.c_str(), result.output.c_str(),
+                       result.reasons.empty() ? "" : " (with a warning)");
+      run.dialog->ReportFinished(convert_cli::ResultLine(result));
+      run.results.push_back(std::move(result));
       return TRUE;
     }
     default:
@@ -235,8 +263,11 @@ int main(int argc, char** argv) {
 
   // From here on Ctrl+C and SIGTERM act as Abort.
   InstallStopSignals();
-  if (const std::string log = LogPath(); !log.empty()) g_DebugLog.CreateLogFile(log.c_str());
-  g_DebugLog.Print("Start %s", kProgram);
+  // The engine's failure texts are in the log; the terminal shows the program's own.
+  g_DebugLog.EchoToDeveloperChannel(false);
+  // Without a state folder the lines go nowhere rather than to the terminal.
+  g_DebugLog.AppendToLogFile(LogPath().c_str(), kLogLimit);
+  LogRunStart();
   AllocateProcessBuffers();
   CoInitialize(nullptr);
 
@@ -247,7 +278,7 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> ports = FillPorts();
   if (options.listDevices) {
-    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, ports[i].c_str());
+    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
     if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
     RemoveDirectMusic();
     return ports.empty() ? kExitFailed : 0;
@@ -284,21 +315,15 @@ int main(int argc, char** argv) {
   run.device = *device;
   run.pending.assign(options.files.begin(), options.files.end());
   s_run = &run;
-  const char* extension = options.format == OutputFormat::kWav ? "wav" : "mp3";
+  SetConvertedFileObserver([&run](const ConvertedFile& file) {
+    std::lock_guard lock(run.convertedLock);
+    run.converted = file;
+  });
   convert_cli::TerminalDialog dialog(
       *ui::FindDialogTemplate(ui::IDD_MAIN), &ConverterWindowProc,
       [&](const std::string& text, const std::string& caption) {
         // Answered at once: the summary is the program's to give; an error ends the batch.
-        if (caption != "Error") return;
-        // One line: the step's text, then the loader's reason or the box's second line.
-        const std::size_t newline = text.find('\n');
-        run.error = text.substr(0, newline);
-        const std::string reason = GetLoadFailureMIDI();
-        if (run.error == "Can't load MIDI File" && !reason.empty()) {
-          run.error += ": " + reason;
-        } else if (newline != std::string::npos) {
-          run.error += ": " + text.substr(newline + 1);
-        }
+        if (caption == "Error") run.error = ErrorOf(text);
       },
       ::isatty(STDOUT_FILENO) != 0, options.quiet);
   run.dialog = &dialog;
@@ -317,7 +342,6 @@ int main(int argc, char** argv) {
   };
   while (!run.pending.empty() && !s_stopRequested.load()) {
     run.error.clear();
-    run.expectedOutput = ExpectedOutput(OutputFolderFor(run, run.pending.front()), run.pending.front(), extension);
     SetEvent(hConvertEvent);
     dialog.ServeWhile([&] { return !stopWhenAsked() && !WorkerBusy(); });
     dialog.ServeWhile([&] {
@@ -325,10 +349,12 @@ int main(int argc, char** argv) {
       return WorkerBusy();
     });
     if (!run.error.empty() && !run.pending.empty()) {
-      const std::string file = run.pending.front();
+      FileResult failed;
+      failed.input = run.pending.front();
+      failed.reasons = {run.error};
       dialog.ClearLine();
-      Complain(file + ": " + run.error);
-      run.failed.push_back(file);
+      Complain(convert_cli::ResultLine(failed));
+      run.results.push_back(std::move(failed));
       run.removingFailed = true;
       dialog.ListDeleteItem(kList, 0);
       run.removingFailed = false;
@@ -339,22 +365,23 @@ int main(int argc, char** argv) {
 
   // The worker starts no other batch; it waits, idle, until the process ends.
   RequestWorkerStop();
+  SetConvertedFileObserver(nullptr);
   RemoveDirectMusic();
   s_run = nullptr;
 
   const bool aborted = s_stopRequested.load();
-  g_DebugLog.Print("End %s: %d converted, %d failed%s", kProgram, run.converted, static_cast<int>(run.failed.size()),
+  const int failed = Count(run, FileStatus::kFailed);
+  const int warned = Count(run, FileStatus::kConvertedWithWarning);
+  const int converted = Count(run, FileStatus::kConverted) + warned;
+  g_DebugLog.Print("End %s: %d converted (%d with a warning), %d failed%s", kProgram, converted, warned, failed,
                    aborted ? ", stopped" : "");
-  if (!run.failed.empty()) {
-    std::string names;
-    for (const std::string& file : run.failed) names += (names.empty() ? "" : ", ") + fs::path(file).filename().string();
-    Complain(std::to_string(run.failed.size()) + " of " + std::to_string(options.files.size()) +
-             " file(s) failed: " + names);
+  // Quiet: the failures' own lines are all there is to say.
+  if (!options.quiet) {
+    for (const std::string& line : convert_cli::SummaryLines(run.results, options.files.size())) Complain(line);
+    if (aborted)
+      Complain("stopped: " + std::to_string(converted) + " converted, " + std::to_string(run.pending.size()) +
+               " not converted");
   }
-  if (aborted) {
-    Complain("stopped: " + std::to_string(run.converted) + " converted, " + std::to_string(run.pending.size()) +
-             " not converted");
-    return kExitAborted;
-  }
-  return run.failed.empty() ? 0 : kExitFailed;
+  if (aborted) return kExitAborted;
+  return failed == 0 ? 0 : kExitFailed;
 }

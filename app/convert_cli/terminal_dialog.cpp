@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/core/format.h"
+
 namespace convert_cli {
 
 namespace {
@@ -28,7 +30,8 @@ void TerminalDialog::SetTitle(const std::string& title) {
   HeadlessDialog::SetTitle(title);
   std::lock_guard guard(lock_);
   if (title.rfind(kTitlePrefix, 0) != 0) return;
-  file_ = title.substr(std::string(kTitlePrefix).size());
+  // The name comes from outside: it must not move the cursor or end the line.
+  file_ = platform::EscapeControls(title.substr(std::string(kTitlePrefix).size()));
   time_.clear();
   elapsed_ = 0;
   percent_ = 0;
@@ -67,12 +70,12 @@ void TerminalDialog::Redraw() {
   lineShown_ = true;
 }
 
-void TerminalDialog::ReportConverted(const std::string& file, const std::string& output) {
+void TerminalDialog::ReportFinished(const std::string& line) {
   std::lock_guard guard(lock_);
   file_.clear();
   if (quiet_) return;
   if (live_) std::printf("\r\033[K");
-  std::printf("%s -> %s\n", file.c_str(), output.c_str());
+  std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   lineShown_ = false;
 }

@@ -22,8 +22,9 @@ class TerminalDialog : public ui::HeadlessDialog {
   void SetItemText(int id, const std::string& text) override;
   void ProgressSetPos(int id, int position) override;
 
-  // A file is written: ends its progress line with the output's name.
-  void ReportConverted(const std::string& file, const std::string& output);
+  // A file is finished: its progress line gives way to line (already escaped), on
+  // standard output; nothing when quiet.
+  void ReportFinished(const std::string& line);
   // Clears the progress line before a message goes to standard error.
   void ClearLine();
 

@@ -41,10 +41,10 @@ void PutEscapedByte(std::string& out, unsigned char c) {
   }
 }
 
-// The argument's text with its control characters escaped.
-std::string EscapeControls(const char* text, std::size_t length) {
+// The text with its control characters escaped, stopping once limit bytes are out.
+std::string EscapeControlsUpTo(const char* text, std::size_t length, std::size_t limit) {
   std::string out;
-  for (std::size_t i = 0; i < length && out.size() < kFormatLimit; ++i) {
+  for (std::size_t i = 0; i < length && out.size() < limit; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (IsControl(c)) {
       PutEscapedByte(out, c);
@@ -92,11 +92,15 @@ void PutText(Sink& sink, const char* text, std::size_t textLength, int width, bo
     PutField(sink, text, textLength, width, leftAlign, ' ');
     return;
   }
-  const std::string escaped = EscapeControls(text, textLength);
+  const std::string escaped = EscapeControlsUpTo(text, textLength, kFormatLimit);
   PutField(sink, escaped.data(), escaped.size(), width, leftAlign, ' ');
 }
 
 }  // namespace
+
+std::string EscapeControls(std::string_view text) {
+  return EscapeControlsUpTo(text.data(), text.size(), std::string::npos);
+}
 
 std::size_t FormatTextV(char* out, const char* format, std::va_list args, ArgumentText arguments) {
   Sink sink{out};

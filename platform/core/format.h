@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -26,6 +27,9 @@ enum class ArgumentText {
 std::size_t FormatTextV(char* out, const char* format, std::va_list args,
                         ArgumentText arguments = ArgumentText::kAsGiven);
 std::size_t FormatTextTo(char* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// text with its control characters escaped as kControlsEscaped writes them, whole.
+std::string EscapeControls(std::string_view text);
 
 std::string FormatTextV(const char* format, std::va_list args);
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -31,8 +31,10 @@
 // channel message (they belong to the message, as players read them, and count
 // as 127; dataOutOfRange is set), a SysEx without F7, a missing end-of-track, unknown
 // chunks, a longer header, stray bytes after the last chunk, a header counting
-// the tracks wrongly, more than one track in a format 0 file, and a track cut off
-// by the end of the file (what was read plays; truncated is set).
+// the tracks wrongly, more than one track in a format 0 file, bytes after a
+// track's end-of-track event, notes never released (held to the end of their
+// track), and a track cut off by the end of the file (what was read plays;
+// truncated is set). Every one of them is a line of warnings.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 // hold. Notes are paired here, per channel and key, into events with an end.
 #include "platform/dmusic/smf_track.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/dmusic/smf_cursor.h"
@@ -75,6 +76,11 @@ class TrackReader {
     }
     out_.dataOutOfRange = counts_[static_cast<unsigned>(Forgiven::DataOutOfRange)] > 0;
     if (!ended && !cutShort) out_.warnings.push_back(Prefix() + "no end-of-track event; the track ends with its chunk");
+    if (ended && !in_.AtEnd())
+      out_.warnings.push_back(Prefix() + std::to_string(in_.Remaining()) + " byte(s) after the end-of-track event ignored");
+    const auto held = std::count_if(openNote_.begin(), openNote_.end(), [](std::int64_t note) { return note >= 0; });
+    if (held > 0)
+      out_.warnings.push_back(Prefix() + std::to_string(held) + " note(s) without a note-off held to the end of the track");
     return std::move(out_);
   }
 

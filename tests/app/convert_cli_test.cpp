@@ -70,6 +70,13 @@ class ConvertCliTest : public ::testing::Test {
     return names;
   }
 
+  // Four bytes, least significant first, as RIFF sizes are stored.
+  static std::string Le32(std::size_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
+    return bytes;
+  }
+
   static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
   TempDir temp_;
@@ -119,8 +126,84 @@ TEST_F(ConvertCliTest, ABrokenFileIsNamedWithItsReasonAndTheOthersStillConvert) 
   EXPECT_EQ(result.exitCode, std::optional<int>(1));
   EXPECT_EQ(Names(root_ / "mp3s"), (std::set<std::string>{"good.mp3", "last.mp3"}));
   EXPECT_NE(result.err.find(broken + ": Can't load MIDI File: the file is empty\n"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("1 of 3 file(s) failed: broken.mid"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("1 of 3 file(s) failed: " + broken + "\n"), std::string::npos) << result.err;
   EXPECT_EQ(Lines(result.out), 2u) << result.out;
+}
+
+TEST_F(ConvertCliTest, RepairedFilesConvertWithTheirReasonAndFoldersYieldRiffMidi) {
+  // A song cut short inside its track, and one in a RIFF wrapper, in a folder.
+  const std::string whole = ReadFileBytes(Midi(root_ / "album" / "whole.mid", 2));
+  const std::string cut = (root_ / "album" / "cut.mid").string();
+  WriteFileBytes(cut, whole.substr(0, whole.size() - 6));
+  fs::remove(root_ / "album" / "whole.mid");
+  std::string riff = "RMID" + std::string("data") + Le32(whole.size()) + whole;
+  WriteFileBytes(root_ / "album" / "wrapped.RMI", "RIFF" + Le32(riff.size()) + riff);
+
+  const Result result = Run({"album"});
+  ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  EXPECT_EQ(Names(root_ / "wav"), (std::set<std::string>{"cut.wav", "wrapped.wav"}));
+  // The last note-off is lost with the end of the file.
+  const std::string reason =
+      "track 1: 1 note(s) without a note-off held to the end of the track; "
+      "track 1: the file was cut short inside this track; what was read plays";
+  EXPECT_EQ(result.out, cut + " -> wav/cut.wav: warning: " + reason + "\n" + (root_ / "album" / "wrapped.RMI").string() +
+                            " -> wav/wrapped.wav\n");
+  EXPECT_EQ(result.err, "halvane-convert: 1 of 2 file(s) converted with a warning: " + cut + "\n");
+  EXPECT_NE(ReadFileBytes(root_ / "state" / "halvane" / "convert-log.txt")
+                .find("Repaired: track 1: the file was cut short inside this track; what was read plays"),
+            std::string::npos);
+}
+
+TEST_F(ConvertCliTest, FailuresAreNamedByTheirEscapedPathsQuietShowsOnlyThemAndTheLogKeepsEveryRun) {
+  const std::string good = Midi(root_ / "in" / "good.mid", 1);
+  const std::string first = (root_ / "a" / "x.mid").string(), second = (root_ / "b" / "x\nfake.mid").string();
+  fs::create_directories(root_ / "a");
+  fs::create_directories(root_ / "b");
+  WriteFileBytes(first, "");
+  WriteFileBytes(second, "");
+  const std::string shown = (root_ / "b" / "x\\nfake.mid").string();  // as the terminal shows it
+  const std::string reason = ": Can't load MIDI File: the file is empty\n";
+
+  const Result loud = Run({first, second, good});
+  EXPECT_EQ(loud.exitCode, std::optional<int>(1));
+  // The program's own lines only, a name's newline escaped: no engine echo.
+  EXPECT_EQ(loud.err, "halvane-convert: " + first + reason + "halvane-convert: " + shown + reason +
+                          "halvane-convert: 2 of 3 file(s) failed: " + first + ", " + shown + "\n");
+  EXPECT_EQ(loud.out, good + " -> wav/good.wav\n");
+
+  const Result quiet = Run({"--quiet", first, second, good});
+  EXPECT_EQ(quiet.exitCode, std::optional<int>(1));
+  EXPECT_EQ(quiet.err, "halvane-convert: " + first + reason + "halvane-convert: " + shown + reason);
+  EXPECT_EQ(quiet.out, "");
+
+  // Both runs are in the log, from their start lines to their end lines, and the
+  // log ends its last line.
+  const std::string log = ReadFileBytes(root_ / "state" / "halvane" / "convert-log.txt");
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Start halvane-convert "), 2u);
+  EXPECT_EQ(count("End halvane-convert: 1 converted (0 with a warning), 2 failed\r\n"), 2u);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), '\n');
+}
+
+TEST_F(ConvertCliTest, TheLineNamesTheFileWrittenWhenAnotherTakesTheNameMeanwhile) {
+  const std::string song = Midi(root_ / "in" / "song.mid", 120);
+  const fs::path log = root_ / "state" / "halvane" / "convert-log.txt";
+  const pid_t pid = Start({song});
+  ASSERT_GT(pid, 0);
+  // Once the song plays, another program takes its name.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadFileBytes(log).find("iPort: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  WriteFileBytes(root_ / "wav" / "song.wav", "another program's");
+  const Result result = Wait(pid);
+  ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  EXPECT_EQ(ReadFileBytes(root_ / "wav" / "song.wav"), "another program's");
+  EXPECT_EQ(result.out, song + " -> wav/song(1).wav\n");
 }
 
 TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -180,6 +181,44 @@ TEST_F(StartupTest, FilesNamedAtStartAreListedAndASecondStartHandsItsFilesToTheR
   const std::string log = Log();
   EXPECT_LT(log.find("    file: a.Mid"), log.find("    file: B.KAR"));
   EXPECT_EQ(log.find("notes.txt"), std::string::npos);
+}
+
+TEST_F(StartupTest, ASecondStartHandsOverMoreFilesThanOneMessageHoldsAndSaysWhenNobodyTakesThem) {
+  // Some 1.3 MB of paths: more than one message to the running window holds.
+  std::vector<std::string> files;
+  fs::create_directories(folder_ / "many");
+  for (int i = 0; i < 5000; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d", i);
+    files.push_back((folder_ / "many" / (std::string(name) + std::string(240, 'n') + ".mid")).string());
+    WriteFileBytes(files.back(), "MThd");
+  }
+  const pid_t first = Start(program_);
+  ASSERT_GT(first, 0);
+  const bool running = WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; }, std::chrono::seconds(20));
+  std::vector<std::string> args = {"--"};
+  args.insert(args.end(), files.begin(), files.end());
+  const pid_t second = Start(program_, args);
+  EXPECT_EQ(WaitForExit(second, std::chrono::seconds(60)), std::optional<int>(0));
+  const auto listed = [&](const std::string& path) {
+    return "\r\n    file: " + fs::path(path).filename().string();
+  };
+  const bool handed = WaitUntil([&] { return Log().find(listed(files.back())) != std::string::npos; },
+                                std::chrono::seconds(60));
+  ::kill(first, SIGTERM);
+  EXPECT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
+  EXPECT_TRUE(running);
+  EXPECT_TRUE(handed);
+  EXPECT_NE(Log().find(listed(files.front())), std::string::npos);
+
+  // The lock is held but nobody listens: the second start says so and fails.
+  ASSERT_NE(CreateMutexA(nullptr, TRUE, "halvane - mutex"), nullptr);
+  const fs::path out = folder_ / "second";
+  fs::create_directories(out);
+  const pid_t lost = testing_support::StartProcess(program_.string(), {files.front()}, out);
+  EXPECT_EQ(WaitForExit(lost, std::chrono::seconds(30)), std::optional<int>(1));
+  EXPECT_EQ(ReadFileBytes(out / "stderr"),
+            "halvane: the running Halvane cannot be reached; 1 of 1 file(s) not handed to it\n");
 }
 
 TEST(CutAtLastSlash, KeepsTheFolderWithoutItsSlashAndGivesTheEmptyFolderAtTheRoot) {

@@ -131,3 +131,32 @@ TEST(DebugLogTest, TwoThreadsWriteOnlyWholeLines) {
 }
 
 }  // namespace
+
+TEST(DebugLogTest, AnAppendedLogKeepsEarlierRunsEndsEveryLineAndMovesAsideWhenTooLarge) {
+  TempDir dir;
+  const std::string path = dir.File("convert-log.txt");
+  WriteFileBytes(path, "an earlier run without its line end");
+  CDebugLog log;
+  log.AppendToLogFile(path.c_str(), 1000);
+  log.Print("Start");
+  log.IndentUp();
+  log.Print("one");
+  EXPECT_EQ(ReadFileBytes(path), "an earlier run without its line end\r\nStart\r\n    one\r\n");
+
+  // Past the limit at the start of a run: the log moves aside whole, the new one starts empty.
+  const std::string large(1001, 'x');
+  WriteFileBytes(path, large);
+  log.AppendToLogFile(path.c_str(), 1000);
+  log.Print("next");
+  EXPECT_EQ(ReadFileBytes(path + ".old"), large);
+  EXPECT_EQ(ReadFileBytes(path), "    next\r\n");
+
+  // A link planted under the log's name is not written through.
+  const std::string target = dir.File("someone-elses");
+  WriteFileBytes(target, "theirs");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(target, path);
+  log.AppendToLogFile(path.c_str(), 1000);
+  log.Print("through the link?");
+  EXPECT_EQ(ReadFileBytes(target), "theirs");
+}

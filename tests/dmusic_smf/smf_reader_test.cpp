@@ -364,6 +364,10 @@ TEST(SmfForgiven, UnusualLayoutsPlay) {
       {"padded delta times", Header(0, 1, 96) + Chunk("MTrk", Vlq(0, 4) + Raw({0x90, 60, 100}) + Vlq(96, 4) + Raw({0x80, 60, 0}) + Vlq(0, 4) + Raw({0xFF, 0x2F, 0})),
        nullptr},
       {"format 0 with two tracks", Header(0, 2, 96) + note + note, "format 0 file with 2 tracks"},
+      {"bytes after the end-of-track", Header(0, 1, 96) + Chunk("MTrk", music.Body() + Raw({0x00, 0x90, 0x3c})),
+       "track 1: 3 byte(s) after the end-of-track event ignored"},
+      {"a note never released", Header(0, 1, 96) + Track().On(0, 0, 62).On(0, 0, 60).Off(96, 0, 60).End().Chunk(),
+       "track 1: 1 note(s) without a note-off held to the end of the track"},
   };
   for (const Case& c : cases) {
     Read r = ReadBytes(c.file);

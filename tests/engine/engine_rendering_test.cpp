@@ -285,7 +285,10 @@ TEST_F(EngineRenderingTest, DamagedFilesThatPlayElsewherePlayAndTheLogSaysSo) {
   g_DebugLog.CreateLogFile(dir_.File("log.txt").c_str());
   ASSERT_EQ(LoadMIDI(cut.c_str()), S_OK);
   EXPECT_EQ(testing_support::ReadFileBytes(dir_.File("log.txt")),
-            "LoadMIDI\r\n    The file is cut short: what was read will play");
+            "LoadMIDI\r\n    The file is cut short: what was read will play\r\n"
+            "    Repaired: track 1: 1 note(s) without a note-off held to the end of the track\r\n"
+            "    Repaired: track 1: the file was cut short inside this track; what was read plays");
+  EXPECT_EQ(GetLoadRepairsMIDI().size(), 2u);
 
   // Controller values of FF (a published song has them): the song plays on.
   MidiFile file;
@@ -298,7 +301,8 @@ TEST_F(EngineRenderingTest, DamagedFilesThatPlayElsewherePlayAndTheLogSaysSo) {
   ASSERT_EQ(g_EngineState.pSegment->GetLength(&length), S_OK);
   EXPECT_EQ(length, static_cast<MUSIC_TIME>(2 * kQuarter));
   EXPECT_EQ(testing_support::ReadFileBytes(dir_.File("log.txt")),
-            "LoadMIDI\r\n    The file holds data bytes out of range: each is read as 127");
+            "LoadMIDI\r\n    The file holds data bytes out of range: each is read as 127\r\n"
+            "    Repaired: track 1: data bytes above 127 in channel messages read as 127 (2 times)");
 }
 
 // A rendering too loud for 16 bits comes out clamped, never wrapped around, and

@@ -204,6 +204,24 @@ TEST_F(MainWindowTest, TheListKeepsOneItemPerPathByteForByteAndListsAMultipleCho
   EXPECT_EQ(std::string(g_szFileTitle), folder);
 }
 
+TEST_F(MainWindowTest, AFileRemovedFromTheListCanBeAddedAgainOnce) {
+  const std::string f = temp_.Path().string();
+  for (int i = 0; i < 3; ++i) toolkit_.QueueOpenFiles(std::vector<std::string>{f + "/a.mid", f + "/b.mid"});
+  std::vector<int> counts;
+  Run([&](FakeDialog& dialog) {
+    dialog.Click(2004);
+    dialog.SelectListItem(kList, 1);
+    dialog.Click(2005);  // b goes
+    dialog.Click(2004);  // b comes back, a stays once
+    counts.push_back(dialog.ListCount(kList));
+    dialog.Click(2006);
+    dialog.Click(2004);  // both come back after Remove All
+    counts.push_back(dialog.ListCount(kList));
+    dialog.Click(IDOK);
+  });
+  EXPECT_EQ(counts, (std::vector<int>{2, 2}));
+}
+
 TEST_F(MainWindowTest, DroppedFoldersAddTheirMidiFilesAndABringToFrontAddsTheFilesHandedOver) {
   const std::filesystem::path folder = temp_.Path() / "drop";
   std::filesystem::create_directories(folder / "sub");
