@@ -222,6 +222,11 @@ TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
       {{"--out", "o", "--same-dir", song}, "--same-dir"},
       {{"--device", "7", song}, "--device 7"},
       {{"--tempo"}, "--tempo needs a value"},
+      {{"--jobs", "0", song}, "--jobs 0"},
+      {{"--shard", "3/3", song}, "--shard 3/3"},
+      {{"--shard", "1", song}, "--shard 1"},
+      {{"--keep-tree", "--same-dir", song}, "--keep-tree"},
+      {{"--manifest", "/dev/null", song}, "--manifest /dev/null: not a regular file"},
       {{}, "no MIDI files"},
   };
   for (const auto& [args, named] : cases) {
@@ -248,7 +253,7 @@ TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {
   const std::string longFile = Midi(root_ / "in" / "long.mid", 900);
   const std::string next = Midi(root_ / "in" / "next.mid", 1);
   const fs::path log = root_ / "state" / "halvane" / "convert-log.txt";
-  const pid_t pid = Start({"--format", "mp3", longFile, next});
+  const pid_t pid = Start({"--jobs", "1", "--format", "mp3", longFile, next});
   ASSERT_GT(pid, 0);
   // The long file is playing once the worker has picked its port.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
