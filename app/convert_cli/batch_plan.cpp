@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <map>
 #include <numeric>
+#include <set>
 #include <system_error>
 #include <utility>
+
+#include "platform/core/part_file.h"
 
 namespace convert_cli {
 
@@ -43,9 +46,16 @@ void NameExpectedOutputs(std::vector<PlannedFile>& files, const std::string& ext
   }
 }
 
-bool OutputExists(const std::string& path) {
-  std::error_code ignored;
-  return fs::is_regular_file(fs::symlink_status(path, ignored));
+std::vector<bool> OutputsThere(const std::vector<PlannedFile>& files) {
+  std::set<std::string> cleared;
+  std::vector<bool> there;
+  for (const PlannedFile& file : files) {
+    if (cleared.insert(file.folder).second) platform::RemoveStaleParts(file.folder);
+    std::error_code failure;
+    const fs::file_status status = fs::symlink_status(file.expected, failure);
+    there.push_back(fs::is_regular_file(status) && fs::file_size(file.expected, failure) > 0 && !failure);
+  }
+  return there;
 }
 
 }  // namespace convert_cli

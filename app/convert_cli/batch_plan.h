@@ -32,8 +32,10 @@ std::string OutputFolderFor(const std::string& input, const std::string& root, c
 // them in an empty folder.
 void NameExpectedOutputs(std::vector<PlannedFile>& files, const std::string& extension);
 
-// True when path names a regular file (not a link): outputs are renamed into place
-// only when whole, so one there is a finished output.
-bool OutputExists(const std::string& path);
+// For each file, whether its expected output is there, finished. An output is
+// renamed into place only when whole, but while it is written its name is held by
+// an empty file, which a killed run leaves behind with its part file: that is
+// cleared first (as the worker clears it), and an empty file never counts.
+std::vector<bool> OutputsThere(const std::vector<PlannedFile>& files);
 
 }  // namespace convert_cli

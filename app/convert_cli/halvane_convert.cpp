@@ -550,8 +550,9 @@ int main(int argc, char** argv) {
   // so that this run's own outputs do not count.
   std::vector<std::size_t> toConvert;
   std::vector<std::size_t> skipped;
-  for (std::size_t i = 0; i < plan.size(); ++i)
-    (options.skipExisting && convert_cli::OutputExists(plan[i].expected) ? skipped : toConvert).push_back(i);
+  const std::vector<bool> there =
+      options.skipExisting ? convert_cli::OutputsThere(plan) : std::vector<bool>(plan.size(), false);
+  for (std::size_t i = 0; i < plan.size(); ++i) (there[i] ? skipped : toConvert).push_back(i);
   const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : convert_cli::ProcessorsAvailable(),
                                  static_cast<int>(toConvert.size()));
   const bool live = ::isatty(STDOUT_FILENO) != 0;
