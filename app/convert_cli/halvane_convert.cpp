@@ -414,9 +414,10 @@ class Outcomes {
 
   void Finished(std::size_t index, FileResult result) {
     if (manifest_ != nullptr && !manifest_->Add(result) && !manifestFailed_) {
+      const int error = errno;
       manifestFailed_ = true;
       clearLine_();
-      Complain("--manifest " + options_.manifest + ": a line could not be written: " + std::strerror(errno));
+      Complain("--manifest " + options_.manifest + ": a line could not be written: " + std::strerror(error));
     }
     if (result.status == FileStatus::kFailed) {
       g_DebugLog.Print("Failed: %s", result.input.c_str());

@@ -131,6 +131,7 @@ bool Manifest::Add(const FileResult& result) {
   while (done < line.size()) {
     const ssize_t wrote = ::write(fd_, line.data() + done, line.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
+    if (wrote == 0) errno = EIO;
     if (wrote <= 0) return false;
     done += static_cast<std::size_t>(wrote);
   }
