@@ -13,6 +13,7 @@ packages=(
   mpg123 libclang-rt-14-dev
   pulseaudio pulseaudio-utils python3
   dpkg-dev file debootstrap lintian desktop-file-utils
+  slurm-wlm munge parallel
 )
 
 missing=()

@@ -15,6 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMp3Rates[] = {11025, 22050, 44100, 48000};
+constexpr int kMostJobs = 1024;
 
 std::optional<int> WholeNumber(std::string_view text) {
   int value = 0;
@@ -121,6 +122,39 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
       if (!flag(options.version)) return std::nullopt;
     } else if (name == "--list-devices") {
       if (!flag(options.listDevices)) return std::nullopt;
+    } else if (name == "--jobs" || name == "-j") {
+      if (!takeValue()) return std::nullopt;
+      const std::optional<int> jobs = WholeNumber(value);
+      if (!jobs || *jobs < 1 || *jobs > kMostJobs) {
+        error = name + " " + value + ": a number of jobs from 1 to " + std::to_string(kMostJobs);
+        return std::nullopt;
+      }
+      options.jobs = *jobs;
+    } else if (name == "--keep-tree") {
+      if (!flag(options.keepTree)) return std::nullopt;
+    } else if (name == "--skip-existing") {
+      if (!flag(options.skipExisting)) return std::nullopt;
+    } else if (name == "--manifest") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "--manifest needs a file";
+        return std::nullopt;
+      }
+      options.manifest = value;
+    } else if (name == "--shard") {
+      if (!takeValue()) return std::nullopt;
+      const std::size_t slash = value.find('/');
+      const std::optional<int> index = WholeNumber(std::string_view(value).substr(0, slash));
+      const std::optional<int> count =
+          slash == std::string::npos ? std::nullopt : WholeNumber(std::string_view(value).substr(slash + 1));
+      if (!index || !count || *count < 1 || *index < 0 || *index >= *count) {
+        error = "--shard " + value + ": K/N with N at least 1 and K from 0 to N-1";
+        return std::nullopt;
+      }
+      options.shardIndex = *index;
+      options.shardCount = *count;
+    } else if (name == "--worker") {
+      if (!flag(options.worker)) return std::nullopt;
     } else {
       error = "unknown option " + arg;
       return std::nullopt;
@@ -130,16 +164,31 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
     error = "--out and --same-dir: choose one";
     return std::nullopt;
   }
+  if (options.keepTree && options.sameDir) {
+    error = "--keep-tree and --same-dir: choose one";
+    return std::nullopt;
+  }
   if (options.help || options.version || options.listDevices) return options;
+  if (options.worker) {
+    if (!paths.empty()) {
+      error = "--worker takes its files on standard input";
+      return std::nullopt;
+    }
+    return options;
+  }
 
   for (const std::string& path : paths) {
     std::error_code failure;
     const fs::file_status status = fs::status(path, failure);
     const std::string absolute = fs::absolute(path, failure).lexically_normal().string();
     if (fs::is_directory(status)) {
-      for (std::string& file : MidiFilesIn(absolute)) options.files.push_back(std::move(file));
+      for (std::string& file : MidiFilesIn(absolute)) {
+        options.files.push_back(std::move(file));
+        options.roots.push_back(absolute);
+      }
     } else if (fs::is_regular_file(status)) {
       options.files.push_back(absolute);
+      options.roots.emplace_back();
     } else if (status.type() == fs::file_type::not_found) {
       error = path + ": no such file or folder";
       return std::nullopt;
@@ -163,7 +212,8 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
 std::string HelpText() {
   return "Usage: halvane-convert [OPTION]... FILE|FOLDER...\n"
          "Renders MIDI files (.mid, .midi, .kar, .smf, .rmi; folders are searched with their\n"
-         "subfolders) into WAV or MP3 files, in the order given.\n"
+         "subfolders) into WAV or MP3 files, in the order given (several at once with\n"
+         "--jobs; each file's line still comes in that order).\n"
          "\n"
          "  --format wav|mp3    output format (default wav)\n"
          "  --rate HZ           MP3 sample rate: 11025, 22050, 44100 or 48000 (default 44100)\n"
@@ -174,6 +224,18 @@ std::string HelpText() {
          "  --out FOLDER        where the outputs go (default ./wav, made when missing)\n"
          "  --same-dir          put each output beside its MIDI file\n"
          "  --quiet             print only failures, one line each: the file and why\n"
+         "  --jobs N, -j N      convert N files at once, each in a process of its own\n"
+         "                      (default: one per processor available)\n"
+         "  --keep-tree         mirror the folders given under --out: album/cd1/x.mid\n"
+         "                      becomes OUT/cd1/x.wav for the folder album\n"
+         "  --skip-existing     pass over a file whose output is there already (an\n"
+         "                      output is only ever there whole), as a rerun after an\n"
+         "                      interruption does\n"
+         "  --manifest FILE     add one JSON line per file to FILE as each one finishes:\n"
+         "                      input, output, status (ok, failed, skipped), reason,\n"
+         "                      music_seconds, render_seconds, peak_dbfs, clipped_samples\n"
+         "  --shard K/N         convert part K (0 to N-1) of N parts of the sorted list:\n"
+         "                      N runs with K = 0 .. N-1 convert every file once\n"
          "  --help              show this help and exit\n"
          "  --version           show the version and exit\n"
          "  --                  what follows are files, even when they start with '-'\n"

@@ -21,7 +21,15 @@ struct ConvertOptions {
   bool help = false;
   bool version = false;
   bool listDevices = false;
+  int jobs = 0;              // files converted at once; 0: one per processor available
+  bool keepTree = false;     // outputs mirror the input folders under outDir
+  bool skipExisting = false; // a file whose output is there already is passed over
+  std::string manifest;      // the file each file's record is added to; empty: none
+  int shardIndex = 0;        // this run takes part shardIndex of shardCount
+  int shardCount = 1;
+  bool worker = false;       // converts the files given on standard input, for a run of many jobs
   std::vector<std::string> files;  // absolute paths, folders already searched
+  std::vector<std::string> roots;  // for each file, the folder given it was found in; empty for a file given
 };
 
 // The options, or nullopt with error set to a one-line message naming the argument.

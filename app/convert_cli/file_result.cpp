@@ -40,6 +40,8 @@ std::string ResultLine(const FileResult& result) {
       return input + " -> " + platform::EscapeControls(result.output);
     case FileStatus::kConvertedWithWarning:
       return input + " -> " + platform::EscapeControls(result.output) + ": warning: " + reasons;
+    case FileStatus::kSkipped:
+      return input + " -> " + platform::EscapeControls(result.output) + ": skipped: already there";
     case FileStatus::kFailed:
       break;
   }

@@ -3,6 +3,7 @@
 // record of the run (one entry per file) needs.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ enum class FileStatus {
   kConverted,
   kConvertedWithWarning,  // written, but the MIDI reader had to repair the file
   kFailed,                // nothing written
+  kSkipped,               // its output was there already; nothing done
 };
 
 struct FileResult {
@@ -19,6 +21,10 @@ struct FileResult {
   std::string output;                // the file written (the name reserved for it); empty when none
   FileStatus status = FileStatus::kFailed;
   std::vector<std::string> reasons;  // the repairs, or why it failed; empty for a clean conversion
+  double musicSeconds = std::nan("");  // length of the recording; NaN when none was made
+  double renderSeconds = 0;          // wall time its conversion took
+  double peakDbfs = -HUGE_VAL;       // loudest sample, dB below full scale; -inf for silence
+  unsigned long long clippedSamples = 0;  // samples at full scale
 };
 
 // The terminal's line for a file, control characters escaped, without a line end:

@@ -1,6 +1,8 @@
 // halvane-convert: converts MIDI files from a terminal through the same conversion
 // worker as the main window, with a main window that lives in the terminal
 // (TerminalDialog). See HelpText() in convert_options.cpp for the command line.
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,9 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,8 +23,13 @@
 #include <vector>
 
 #include "app/convert_cli/convert_options.h"
+#include "app/convert_cli/batch_plan.h"
 #include "app/convert_cli/file_result.h"
+#include "app/convert_cli/job_pool.h"
+#include "app/convert_cli/manifest.h"
+#include "app/convert_cli/recording_levels.h"
 #include "app/convert_cli/terminal_dialog.h"
+#include "app/convert_cli/worker_link.h"
 #include "base/debug_log.h"
 #include "base/process_state.h"
 #include "base/user_folders.h"
@@ -43,6 +52,7 @@ using convert_cli::ConvertOptions;
 using convert_cli::FileResult;
 using convert_cli::FileStatus;
 using convert_cli::OutputFormat;
+using convert_cli::WorkOrder;
 
 constexpr const char* kProgram = "halvane-convert";
 // The main window's controls the program sets up or watches.
@@ -141,6 +151,12 @@ void LogRunStart() {
   g_DebugLog.Print("Start %s %s (process %d, %s)", kProgram, HALVANE_VERSION, static_cast<int>(::getpid()), when);
 }
 
+// A worker process's first line: part of the run that started it.
+void LogWorkerStart() {
+  g_DebugLog.Print("Worker of %s %s (process %d, for process %d)", kProgram, HALVANE_VERSION,
+                   static_cast<int>(::getpid()), static_cast<int>(::getppid()));
+}
+
 // An error box's text as one line for the file at path: the step's text, then the
 // box's second line without the file's name that starts it (the line gives the
 // path already), or the loader's reason for a file that could not be loaded when
@@ -157,7 +173,8 @@ std::string ErrorOf(const std::string& text, const std::string& path) {
 }
 
 // What the conversion has seen so far; touched on the window's thread only, but
-// for converted, which the worker fills in just before the file leaves the list.
+// for converted and levels, which the worker fills in just before the file leaves
+// the list.
 struct Run {
   const ConvertOptions* options = nullptr;
   convert_cli::TerminalDialog* dialog = nullptr;
@@ -165,17 +182,13 @@ struct Run {
   std::deque<std::string> pending;  // the list's files, the one being converted first
   std::string error;                 // the error box of the batch that just ended
   bool removingFailed = false;       // the program, not the worker, takes a file off
-  std::vector<FileResult> results;   // in the order the files finished
+  std::optional<FileResult> finished;  // the file that just left the list, converted
   std::mutex convertedLock;
   std::optional<ConvertedFile> converted;  // as the worker reported the file leaving the list
+  convert_cli::RecordingLevels levels;     // its recording's, measured then
 };
 
 Run* s_run = nullptr;  // the run ConverterWindowProc serves
-
-int Count(const Run& run, FileStatus status) {
-  return static_cast<int>(std::count_if(run.results.begin(), run.results.end(),
-                                         [&](const FileResult& result) { return result.status == status; }));
-}
 
 // The window's part: the controls as the options set them, the worker started as
 // the window starts it; a file leaving the list is a converted file.
@@ -203,10 +216,6 @@ INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
       d.SetItemText(kOutputDir, options.outDir);
       d.SetCheck(kSameDirectory, options.sameDir ? BST_CHECKED : BST_UNCHECKED);
       g_bSameDirectory.store(options.sameDir ? 1 : 0);
-      for (const std::string& file : run.pending) {
-        const int at = d.ListInsertItem(kList, d.ListCount(kList), fs::path(file).filename().string());
-        d.ListSetItemText(kList, at, 1, file);
-      }
       d.EnableItem(kAbort, false);
       hConvertEvent = CreateEventA(nullptr, FALSE, FALSE, "ConvertMIDI");
       CloseHandle(CreateThread(nullptr, 0, ConversionThread, hDlg, 0, nullptr));
@@ -221,24 +230,236 @@ INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
       if (run.removingFailed) return TRUE;
       // The worker waits in this call with the output written, and has said what it wrote.
       std::optional<ConvertedFile> converted;
+      convert_cli::RecordingLevels levels;
       {
         std::lock_guard lock(run.convertedLock);
         converted.swap(run.converted);
+        levels = run.levels;
       }
       if (converted) {
         result.output = converted->output;
         result.reasons = converted->repairs;
       }
       result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
+      result.musicSeconds = levels.seconds;
+      result.peakDbfs = levels.peakDbfs;
+      result.clippedSamples = levels.clipped;
       g_DebugLog.Print("Converted: %s -> %s%s", result.input.c_str(), result.output.c_str(),
                        result.reasons.empty() ? "" : " (with a warning)");
-      run.dialog->ReportFinished(convert_cli::ResultLine(result));
-      run.results.push_back(std::move(result));
+      run.finished = std::move(result);
       return TRUE;
     }
     default:
       return FALSE;
   }
+}
+
+// True once Ctrl+C or SIGTERM came; a stop that came before the worker woke is
+// given to it again (waking clears Abort), and a worker that has not woken yet
+// will not start.
+bool StopWhenAsked() {
+  if (!s_stopRequested.load()) return false;
+  bIsAborting.store(1);
+  RequestWorkerStop();
+  return true;
+}
+
+// Converts one file through the window's list and its worker, its output into
+// order.folder (beside the MIDI file with --same-dir). nullopt when a stop came
+// before it was written: nothing of it is left, and it is off the list.
+std::optional<FileResult> ConvertOne(Run& run, convert_cli::TerminalDialog& dialog, const WorkOrder& order) {
+  const auto started = std::chrono::steady_clock::now();
+  if (!run.options->sameDir) {
+    // A subfolder of a mirrored tree; a folder that cannot be made is the worker's
+    // to name when it checks the output folder.
+    std::error_code ignored;
+    fs::create_directories(order.folder, ignored);
+    dialog.SetItemText(kOutputDir, order.folder);
+  }
+  const int at = dialog.ListInsertItem(kList, dialog.ListCount(kList), fs::path(order.input).filename().string());
+  dialog.ListSetItemText(kList, at, 1, order.input);
+  run.pending.push_back(order.input);
+  run.finished.reset();
+  run.error.clear();
+  // A batch cannot end without the window serving the worker's calls, so it is
+  // seen busy before it is seen done.
+  SetEvent(hConvertEvent);
+  dialog.ServeWhile([&] { return !StopWhenAsked() && !WorkerBusy(); });
+  dialog.ServeWhile([&] {
+    StopWhenAsked();
+    return WorkerBusy();
+  });
+  std::optional<FileResult> result = std::move(run.finished);
+  run.finished.reset();
+  if (!result && !run.pending.empty() && (!run.error.empty() || !s_stopRequested.load())) {
+    result.emplace();
+    result->input = order.input;
+    result->reasons = {run.error.empty() ? "the conversion ended without writing it" : run.error};
+  }
+  if (!run.pending.empty()) {
+    run.removingFailed = true;
+    dialog.ListDeleteItem(kList, 0);
+    run.removingFailed = false;
+  }
+  if (result)
+    result->renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return result;
+}
+
+// Worker mode: converts the files standard input gives, one at a time, and answers
+// each one's result on what was standard output (which now shows standard error,
+// so that nothing else can come between the results).
+int ServeOrders(Run& run, convert_cli::TerminalDialog& dialog) {
+  const int answers = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (answers < 0) return kExitFailed;
+  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  convert_cli::FieldReader reader;
+  char buffer[65536];
+  while (!s_stopRequested.load()) {
+    std::optional<WorkOrder> order = reader.NextOrder();
+    if (!order) {
+      const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      reader.Add(buffer, static_cast<std::size_t>(got));
+      continue;
+    }
+    std::optional<FileResult> result = ConvertOne(run, dialog, *order);
+    if (!result) break;
+    const std::string bytes = convert_cli::EncodeResult(*result);
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t wrote = ::write(answers, bytes.data() + done, bytes.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        ::close(answers);
+        return kExitFailed;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+  }
+  ::close(answers);
+  return s_stopRequested.load() ? kExitAborted : 0;
+}
+
+// The arguments a worker process starts with: this run's settings, no files.
+std::vector<std::string> WorkerArguments(const ConvertOptions& options) {
+  std::vector<std::string> args = {kProgram, "--worker", "--format", options.format == OutputFormat::kWav ? "wav" : "mp3",
+                                   "--rate", std::to_string(options.mp3Rate), "--tempo", std::to_string(options.tempo)};
+  if (!options.device.empty()) args.insert(args.end(), {"--device", options.device});
+  if (options.sameDir) {
+    args.push_back("--same-dir");
+  } else {
+    args.insert(args.end(), {"--out", options.outDir});
+  }
+  return args;
+}
+
+// The files this run takes (its shard), each with its output folder and the name
+// its output is expected under.
+std::vector<convert_cli::PlannedFile> PlanFiles(const ConvertOptions& options) {
+  std::vector<std::size_t> taken;
+  if (options.shardCount > 1) {
+    taken = convert_cli::ShardOf(options.files, options.shardIndex, options.shardCount);
+  } else {
+    for (std::size_t i = 0; i < options.files.size(); ++i) taken.push_back(i);
+  }
+  std::vector<convert_cli::PlannedFile> plan;
+  for (const std::size_t i : taken) {
+    convert_cli::PlannedFile file;
+    file.input = options.files[i];
+    file.folder = options.sameDir ? fs::path(file.input).parent_path().string()
+                                  : convert_cli::OutputFolderFor(file.input, options.roots[i], options.outDir,
+                                                                 options.keepTree);
+    plan.push_back(std::move(file));
+  }
+  convert_cli::NameExpectedOutputs(plan, options.format == OutputFormat::kWav ? "wav" : "mp3");
+  return plan;
+}
+
+// The files in flight while many convert at once, on one line redrawn in place.
+class InFlightLine {
+ public:
+  InFlightLine(bool live, std::size_t total) : live_(live), total_(total) {}
+  void Show(std::size_t done, const std::vector<std::string>& files) {
+    if (!live_) return;
+    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total_) + "]";
+    for (const std::string& file : files) line += "  " + fs::path(file).filename().string();
+    if (line.size() > kWidth) line = line.substr(0, kWidth - 3) + "...";
+    std::printf("\r\033[K%s", platform::EscapeControls(line).c_str());
+    std::fflush(stdout);
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::printf("\r\033[K");
+    std::fflush(stdout);
+    shown_ = false;
+  }
+
+ private:
+  static constexpr std::size_t kWidth = 100;
+  bool live_;
+  std::size_t total_;
+  bool shown_ = false;
+};
+
+// Where each file's outcome goes as it finishes: the manifest at once, the terminal
+// in the order of the list (a line waits for the files before it).
+class Outcomes {
+ public:
+  Outcomes(const ConvertOptions& options, std::size_t count, convert_cli::Manifest* manifest,
+           std::function<void(const std::string&)> printLine, std::function<void()> clearLine)
+      : options_(options), manifest_(manifest), printLine_(std::move(printLine)), clearLine_(std::move(clearLine)),
+        results_(count) {}
+
+  void Finished(std::size_t index, FileResult result) {
+    if (manifest_ != nullptr && !manifest_->Add(result) && !manifestFailed_) {
+      const int error = errno;
+      manifestFailed_ = true;
+      clearLine_();
+      Complain("--manifest " + options_.manifest + ": a line could not be written: " + std::strerror(error));
+    }
+    if (result.status == FileStatus::kFailed) {
+      g_DebugLog.Print("Failed: %s", result.input.c_str());
+    } else if (result.status == FileStatus::kSkipped) {
+      g_DebugLog.Print("Skipped: %s -> %s", result.input.c_str(), result.output.c_str());
+    }
+    results_[index] = std::move(result);
+    ++done_;
+    for (; printed_ < results_.size() && results_[printed_]; ++printed_) {
+      const FileResult& shown = *results_[printed_];
+      if (shown.status == FileStatus::kFailed) {
+        clearLine_();
+        Complain(convert_cli::ResultLine(shown));
+      } else {
+        printLine_(convert_cli::ResultLine(shown));
+      }
+    }
+  }
+  // The results of the files that finished, in the list's order.
+  std::vector<FileResult> Results() const {
+    std::vector<FileResult> results;
+    for (const std::optional<FileResult>& result : results_)
+      if (result) results.push_back(*result);
+    return results;
+  }
+  std::size_t Done() const { return done_; }
+  bool ManifestFailed() const { return manifestFailed_; }
+
+ private:
+  const ConvertOptions& options_;
+  convert_cli::Manifest* manifest_;
+  std::function<void(const std::string&)> printLine_;
+  std::function<void()> clearLine_;
+  std::vector<std::optional<FileResult>> results_;
+  std::size_t printed_ = 0;
+  std::size_t done_ = 0;
+  bool manifestFailed_ = false;
+};
+
+int Count(const std::vector<FileResult>& results, FileStatus status) {
+  return static_cast<int>(std::count_if(results.begin(), results.end(),
+                                         [&](const FileResult& result) { return result.status == status; }));
 }
 
 }  // namespace
@@ -266,7 +487,22 @@ int main(int argc, char** argv) {
   g_DebugLog.EchoToDeveloperChannel(false);
   // Without a state folder the lines go nowhere rather than to the terminal.
   g_DebugLog.AppendToLogFile(LogPath().c_str(), kLogLimit);
-  LogRunStart();
+  if (options.worker) {
+    LogWorkerStart();
+  } else {
+    LogRunStart();
+  }
+
+  // The record is opened before anything is converted: a run that cannot keep it
+  // does not start.
+  convert_cli::Manifest manifest;
+  if (!options.manifest.empty() && !options.worker) {
+    if (const std::string reason = manifest.Open(options.manifest); !reason.empty()) {
+      Complain("--manifest " + options.manifest + ": " + reason);
+      return kExitBadArguments;
+    }
+  }
+
   AllocateProcessBuffers();
   CoInitialize(nullptr);
 
@@ -309,78 +545,127 @@ int main(int argc, char** argv) {
     return kExitFailed;
   }
 
+  const std::vector<convert_cli::PlannedFile> plan = options.worker ? std::vector<convert_cli::PlannedFile>{}
+                                                                    : PlanFiles(options);
+  // Files whose outputs a former run left are passed over before any is converted,
+  // so that this run's own outputs do not count.
+  std::vector<std::size_t> toConvert;
+  std::vector<std::size_t> skipped;
+  const std::vector<bool> there =
+      options.skipExisting ? convert_cli::OutputsThere(plan) : std::vector<bool>(plan.size(), false);
+  for (std::size_t i = 0; i < plan.size(); ++i) (there[i] ? skipped : toConvert).push_back(i);
+  const int jobs = std::min<int>(options.jobs > 0 ? options.jobs : convert_cli::ProcessorsAvailable(),
+                                 static_cast<int>(toConvert.size()));
+  const bool live = ::isatty(STDOUT_FILENO) != 0;
+
   Run run;
   run.options = &options;
   run.device = *device;
-  run.pending.assign(options.files.begin(), options.files.end());
   s_run = &run;
-  SetConvertedFileObserver([&run](const ConvertedFile& file) {
-    std::lock_guard lock(run.convertedLock);
-    run.converted = file;
-  });
-  convert_cli::TerminalDialog dialog(
-      *ui::FindDialogTemplate(ui::IDD_MAIN), &ConverterWindowProc,
-      [&](const std::string& text, const std::string& caption) {
-        // Answered at once: the summary is the program's to give; an error ends the batch.
-        if (caption == "Error") run.error = ErrorOf(text, run.pending.empty() ? std::string() : run.pending.front());
+  std::optional<convert_cli::TerminalDialog> dialog;
+  InFlightLine inFlight(live && !options.quiet, plan.size());
+  Outcomes outcomes(
+      options, plan.size(), options.manifest.empty() ? nullptr : &manifest,
+      [&](const std::string& line) {
+        if (dialog) {
+          dialog->ReportFinished(line);
+        } else if (!options.quiet) {
+          inFlight.Clear();
+          std::printf("%s\n", line.c_str());
+          std::fflush(stdout);
+        }
       },
-      ::isatty(STDOUT_FILENO) != 0, options.quiet);
-  run.dialog = &dialog;
-  dialog.Open(0);
+      [&] {
+        if (dialog) dialog->ClearLine();
+        inFlight.Clear();
+      });
+  for (const std::size_t i : skipped) {
+    FileResult result;
+    result.input = plan[i].input;
+    result.output = plan[i].expected;
+    result.status = FileStatus::kSkipped;
+    outcomes.Finished(i, std::move(result));
+  }
 
-  // One batch per Convert!: a failed file is taken off the list and the rest go on.
-  // A batch cannot end without the window serving the worker's calls, so it is
-  // seen busy before it is seen done.
-  const auto stopWhenAsked = [&] {
-    if (!s_stopRequested.load()) return false;
-    // A stop that came before the worker woke is given to it again (waking clears
-    // Abort), and a worker that has not woken yet will not start.
-    bIsAborting.store(1);
-    RequestWorkerStop();
-    return true;
-  };
-  while (!run.pending.empty() && !s_stopRequested.load()) {
-    run.error.clear();
-    SetEvent(hConvertEvent);
-    dialog.ServeWhile([&] { return !stopWhenAsked() && !WorkerBusy(); });
-    dialog.ServeWhile([&] {
-      stopWhenAsked();
-      return WorkerBusy();
+  if (options.worker || jobs <= 1) {
+    SetConvertedFileObserver([&run](const ConvertedFile& file) {
+      const convert_cli::RecordingLevels levels = convert_cli::MeasureRecording();
+      std::lock_guard lock(run.convertedLock);
+      run.converted = file;
+      run.levels = levels;
     });
-    if (!run.error.empty() && !run.pending.empty()) {
-      FileResult failed;
-      failed.input = run.pending.front();
-      failed.reasons = {run.error};
-      dialog.ClearLine();
-      Complain(convert_cli::ResultLine(failed));
-      run.results.push_back(std::move(failed));
-      run.removingFailed = true;
-      dialog.ListDeleteItem(kList, 0);
-      run.removingFailed = false;
+    dialog.emplace(
+        *ui::FindDialogTemplate(ui::IDD_MAIN), &ConverterWindowProc,
+        [&](const std::string& text, const std::string& caption) {
+          // Answered at once: the summary is the program's to give; an error ends the batch.
+          if (caption == "Error") run.error = ErrorOf(text, run.pending.empty() ? std::string() : run.pending.front());
+        },
+        live && !options.worker, options.quiet || options.worker);
+    run.dialog = &*dialog;
+    dialog->Open(0);
+    int status = 0;
+    if (options.worker) {
+      status = ServeOrders(run, *dialog);
+    } else {
+      for (const std::size_t i : toConvert) {
+        if (s_stopRequested.load()) break;
+        std::optional<FileResult> result = ConvertOne(run, *dialog, WorkOrder{plan[i].input, plan[i].folder});
+        if (!result) break;
+        outcomes.Finished(i, std::move(*result));
+      }
+    }
+    dialog->ClearLine();
+    dialog->Close();
+    // The worker starts no other batch; it waits, idle, until the process ends.
+    RequestWorkerStop();
+    SetConvertedFileObserver(nullptr);
+    RemoveDirectMusic();
+    if (options.worker) {
+      s_run = nullptr;
+      return status;
+    }
+  } else {
+    // The workers start the engine themselves; this process only hands out files.
+    RemoveDirectMusic();
+    std::vector<WorkOrder> orders;
+    for (const std::size_t i : toConvert) orders.push_back({plan[i].input, plan[i].folder});
+    convert_cli::PoolHooks hooks;
+    hooks.finished = [&](std::size_t at, FileResult result) { outcomes.Finished(toConvert[at], std::move(result)); };
+    hooks.stopRequested = [] { return s_stopRequested.load(); };
+    hooks.inFlight = [&](const std::vector<std::string>& files) { inFlight.Show(outcomes.Done(), files); };
+    const std::vector<std::size_t> unanswered =
+        convert_cli::RunJobPool("/proc/self/exe", WorkerArguments(options), jobs, orders, hooks);
+    inFlight.Clear();
+    if (!s_stopRequested.load()) {
+      // No worker could be started for them.
+      for (const std::size_t at : unanswered) {
+        FileResult failed;
+        failed.input = orders[at].input;
+        failed.reasons = {"no worker process could be started"};
+        outcomes.Finished(toConvert[at], std::move(failed));
+      }
     }
   }
-  dialog.ClearLine();
-  dialog.Close();
-
-  // The worker starts no other batch; it waits, idle, until the process ends.
-  RequestWorkerStop();
-  SetConvertedFileObserver(nullptr);
-  RemoveDirectMusic();
   s_run = nullptr;
 
+  const std::vector<FileResult> results = outcomes.Results();
   const bool aborted = s_stopRequested.load();
-  const int failed = Count(run, FileStatus::kFailed);
-  const int warned = Count(run, FileStatus::kConvertedWithWarning);
-  const int converted = Count(run, FileStatus::kConverted) + warned;
-  g_DebugLog.Print("End %s: %d converted (%d with a warning), %d failed%s", kProgram, converted, warned, failed,
-                   aborted ? ", stopped" : "");
+  const int failed = Count(results, FileStatus::kFailed);
+  const int warned = Count(results, FileStatus::kConvertedWithWarning);
+  const int converted = Count(results, FileStatus::kConverted) + warned;
+  const int passed = Count(results, FileStatus::kSkipped);
+  g_DebugLog.Print("End %s: %d converted (%d with a warning), %d failed%s%s", kProgram, converted, warned, failed,
+                   passed > 0 ? (", " + std::to_string(passed) + " skipped").c_str() : "", aborted ? ", stopped" : "");
   // Quiet: the failures' own lines are all there is to say.
   if (!options.quiet) {
-    for (const std::string& line : convert_cli::SummaryLines(run.results, options.files.size())) Complain(line);
+    for (const std::string& line : convert_cli::SummaryLines(results, plan.size())) Complain(line);
+    if (passed > 0)
+      Complain(std::to_string(passed) + " of " + std::to_string(plan.size()) +
+               " file(s) skipped: their output was there already");
     if (aborted)
-      Complain("stopped: " + std::to_string(converted) + " converted, " + std::to_string(run.pending.size()) +
-               " not converted");
+      Complain("stopped: " + std::to_string(converted) + " converted, " +
+               std::to_string(plan.size() - results.size()) + " not converted");
   }
   if (aborted) return kExitAborted;
-  return failed == 0 ? 0 : kExitFailed;
+  return failed == 0 && !outcomes.ManifestFailed() ? 0 : kExitFailed;
 }

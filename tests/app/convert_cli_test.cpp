@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -78,6 +79,37 @@ class ConvertCliTest : public ::testing::Test {
   }
 
   static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+  static std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+
+  // The processes whose parent is pid.
+  static std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+      if (entry.path().filename().string().find_first_not_of("0123456789") != std::string::npos) continue;
+      const std::string stat = ReadFileBytes(entry.path() / "stat");
+      const std::size_t close = stat.rfind(')');
+      if (close == std::string::npos) continue;
+      int parent = 0;
+      if (std::sscanf(stat.c_str() + close + 1, " %*c %d", &parent) == 1 && parent == pid)
+        children.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return children;
+  }
+
+  // A WAV file as the writer finishes it: its RIFF and data sizes agree with its length.
+  static bool WholeWav(const fs::path& path) {
+    const std::string bytes = ReadFileBytes(path);
+    if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0) return false;
+    const std::size_t data = bytes.find("data");
+    return bytes.substr(4, 4) == Le32(bytes.size() - 8) && data != std::string::npos &&
+           bytes.substr(data + 4, 4) == Le32(bytes.size() - data - 8);
+  }
 
   TempDir temp_;
   fs::path root_;
@@ -222,6 +254,11 @@ TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
       {{"--out", "o", "--same-dir", song}, "--same-dir"},
       {{"--device", "7", song}, "--device 7"},
       {{"--tempo"}, "--tempo needs a value"},
+      {{"--jobs", "0", song}, "--jobs 0"},
+      {{"--shard", "3/3", song}, "--shard 3/3"},
+      {{"--shard", "1", song}, "--shard 1"},
+      {{"--keep-tree", "--same-dir", song}, "--keep-tree"},
+      {{"--manifest", "/dev/null", song}, "--manifest /dev/null: not a regular file"},
       {{}, "no MIDI files"},
   };
   for (const auto& [args, named] : cases) {
@@ -248,7 +285,7 @@ TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {
   const std::string longFile = Midi(root_ / "in" / "long.mid", 900);
   const std::string next = Midi(root_ / "in" / "next.mid", 1);
   const fs::path log = root_ / "state" / "halvane" / "convert-log.txt";
-  const pid_t pid = Start({"--format", "mp3", longFile, next});
+  const pid_t pid = Start({"--jobs", "1", "--format", "mp3", longFile, next});
   ASSERT_GT(pid, 0);
   // The long file is playing once the worker has picked its port.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -262,6 +299,110 @@ TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {
   for (const std::string& name : Names(std::getenv("TMPDIR"))) EXPECT_NE(name.rfind("ovh", 0), 0u) << name;
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("stopped: 0 converted, 2 not converted"), std::string::npos) << result.err;
+}
+
+TEST_F(ConvertCliTest, ShardsOfManyJobsMirrorTheTreeAndRecordEveryFileOnce) {
+  // Equal names in different folders, and a name no JSON string may hold as it is.
+  const std::vector<std::string> inputs = {
+      Midi(root_ / "album" / "x.mid", 1), Midi(root_ / "album" / "a" / "x.mid", 1),
+      Midi(root_ / "album" / "a" / "b" / "y.mid", 1), Midi(root_ / "album" / "odd\x01\xff\"name.mid", 1),
+      Midi(root_ / "album" / "z.mid", 1)};
+  std::vector<Result> runs;
+  for (const char* shard : {"0/2", "1/2"})
+    runs.push_back(Run({"--jobs", "2", "--keep-tree", "--manifest", "m.jsonl", "--shard", shard, "--out", "o", "album"}));
+  // Each run takes every other file of the sorted list, its lines in that order:
+  // a/b/y, odd (which the reader refuses by its name), z; then a/x, x.
+  std::vector<std::string> sorted = inputs;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(runs[0].exitCode, std::optional<int>(1));
+  EXPECT_EQ(runs[0].out, sorted[0] + " -> o/a/b/y.wav\n" + sorted[4] + " -> o/z.wav\n");
+  EXPECT_NE(runs[0].err.find("the file name is not valid UTF-8 text"), std::string::npos) << runs[0].err;
+  EXPECT_EQ(runs[1].exitCode, std::optional<int>(0)) << runs[1].err;
+  EXPECT_EQ(runs[1].out, sorted[1] + " -> o/a/x.wav\n" + sorted[3] + " -> o/x.wav\n");
+  EXPECT_EQ(Names(root_ / "o"), (std::set<std::string>{"x.wav", "a", "z.wav"}));
+  EXPECT_EQ(Names(root_ / "o" / "a"), (std::set<std::string>{"x.wav", "b"}));
+  EXPECT_TRUE(WholeWav(root_ / "o" / "a" / "b" / "y.wav"));
+
+  const std::string manifest = ReadFileBytes(root_ / "m.jsonl");
+  EXPECT_EQ(Lines(manifest), inputs.size());
+  EXPECT_EQ(Occurrences(manifest, "\"status\":\"ok\""), inputs.size() - 1);
+  for (const std::string& input : {inputs[0], inputs[1], inputs[2], inputs[4]})
+    EXPECT_EQ(Occurrences(manifest, "{\"input\":\"" + input + "\",\"output\":\"o/"), 1u) << input;
+  // The refused name's record: valid JSON, with what it could not hold escaped.
+  EXPECT_EQ(Occurrences(manifest, "album/odd\\u0001\\ufffd\\\"name.mid\",\"output\":null,\"status\":\"failed\","
+                                  "\"reason\":\"Can't load MIDI File: the file name is not valid UTF-8 text\""),
+            1u)
+      << manifest;
+  // One-second songs: some music each, a level, nothing clipped.
+  EXPECT_EQ(Occurrences(manifest, "\"music_seconds\":0"), 0u) << manifest;
+  EXPECT_EQ(Occurrences(manifest, "\"music_seconds\":null"), 1u) << manifest;
+  EXPECT_EQ(Occurrences(manifest, "\"peak_dbfs\":-"), inputs.size() - 1) << manifest;
+  EXPECT_EQ(Occurrences(manifest, "\"clipped_samples\":0}"), inputs.size()) << manifest;
+}
+
+TEST_F(ConvertCliTest, AfterAKilledRunOfManyJobsSkipExistingConvertsOnlyTheRestAndEveryOutputIsWhole) {
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 8; ++i) inputs.push_back(Midi(root_ / "in" / ("s" + std::to_string(i) + ".mid"), 60));
+  const pid_t pid = Start({"--jobs", "2", "--out", "o", "in"});
+  ASSERT_GT(pid, 0);
+  // Killed, workers and all, once a file is written and others are under way (their
+  // names held by empty files beside their part files).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto written = [&] {
+    std::size_t count = 0;
+    for (const std::string& name : Names(root_ / "o")) {
+      std::error_code ignored;
+      count += name.size() > 4 && name.rfind(".wav") == name.size() - 4 && fs::file_size(root_ / "o" / name, ignored) > 0;
+    }
+    return count;
+  };
+  while (written() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const std::vector<pid_t> workers = ChildrenOf(pid);
+  EXPECT_EQ(workers.size(), 2u);
+  ::kill(pid, SIGKILL);
+  for (const pid_t worker : workers) ::kill(worker, SIGKILL);
+  EXPECT_FALSE(Wait(pid).exitCode);
+  const std::size_t before = written();
+  ASSERT_GT(before, 0u);
+  ASSERT_LT(before, inputs.size());
+
+  const Result result = Run({"--jobs", "2", "--skip-existing", "--manifest", "m.jsonl", "--out", "o", "in"});
+  ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  std::set<std::string> names;
+  for (const std::string& input : inputs) names.insert(fs::path(input).stem().string() + ".wav");
+  EXPECT_EQ(Names(root_ / "o"), names);  // no name(1), no part file left
+  for (const std::string& name : names) EXPECT_TRUE(WholeWav(root_ / "o" / name)) << name;
+  EXPECT_EQ(Occurrences(result.out, ": skipped: already there\n"), before) << result.out;
+  EXPECT_EQ(Occurrences(result.err, std::to_string(before) + " of 8 file(s) skipped"), 1u) << result.err;
+  const std::string manifest = ReadFileBytes(root_ / "m.jsonl");
+  EXPECT_EQ(Occurrences(manifest, "\"status\":\"skipped\""), before);
+  EXPECT_EQ(Occurrences(manifest, "\"status\":\"ok\""), inputs.size() - before);
+}
+
+TEST_F(ConvertCliTest, InterruptOrTerminateStopsEveryJobAndLeavesNothing) {
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 3; ++i) inputs.push_back(Midi(root_ / "in" / ("long" + std::to_string(i) + ".mid"), 900));
+  const fs::path log = root_ / "state" / "halvane" / "convert-log.txt";
+  for (const int signal : {SIGINT, SIGTERM}) {
+    WriteFileBytes(log, "");
+    const pid_t pid = Start({"--jobs", "2", "--format", "mp3", "--out", "o", "in"});
+    ASSERT_GT(pid, 0);
+    // Both workers are playing once each has picked its port.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Occurrences(ReadFileBytes(log), "iPort: ") < 2 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::vector<pid_t> workers = ChildrenOf(pid);
+    ASSERT_EQ(workers.size(), 2u);
+    ASSERT_EQ(::kill(pid, signal), 0);
+    const Result result = Wait(pid);
+    EXPECT_EQ(result.exitCode, std::optional<int>(130)) << result.err;
+    for (const pid_t worker : workers) EXPECT_NE(::kill(worker, 0), 0) << "worker " << worker << " still runs";
+    EXPECT_TRUE(Names(root_ / "o").empty());
+    for (const std::string& name : Names(std::getenv("TMPDIR"))) EXPECT_NE(name.rfind("ovh", 0), 0u) << name;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("stopped: 0 converted, 3 not converted"), std::string::npos) << result.err;
+  }
 }
 
 }  // namespace
