@@ -50,6 +50,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       options.compare = true;
     } else if (arg == "--window") {
       options.window = true;
+    } else if (arg == "--busy-core") {
+      options.busyCore = true;
     } else if (arg == "--soundfont") {
       const auto v = value(arg);
       if (!v) return std::nullopt;
@@ -135,6 +137,8 @@ std::string HelpText() {
       "                    and the speed is all music over the whole batch. Outputs that a\n"
       "                    batch would not overwrite (DIR/NAME.wav, .mp3) are removed first.\n"
       "                    MP3 rates: 11025, 22050, 44100, 48000\n"
+      "  --busy-core       a thread keeps one processor busy for the whole run, fluidsynth's\n"
+      "                    renders included, as other work on a user's machine would\n"
       "  --                every argument after it is a FILE, also one that starts with '-'\n"
       "\n"
       "Both sides synthesise with the same settings:\n";

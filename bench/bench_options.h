@@ -17,6 +17,7 @@ struct Options {
   std::string outDir = ".";
   bool compare = false;
   bool window = false;  // through the conversion worker and a headless main window
+  bool busyCore = false;  // a thread keeps one processor busy for the whole run
   bool help = false;
   std::vector<std::string> files;
 };

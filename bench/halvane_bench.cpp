@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "base/debug_log.h"
 #include "base/process_state.h"
@@ -55,6 +57,30 @@ std::string RealPath(const std::string& path) {
   const fs::path real = fs::canonical(path, error);
   return error ? std::string() : real.string();
 }
+
+// A thread that keeps one processor busy while it lives, as a compiler or a
+// browser would on a user's machine.
+class BusyCore {
+ public:
+  BusyCore() : thread_([this] { Spin(); }) {}
+  ~BusyCore() {
+    stop_.store(true);
+    thread_.join();
+  }
+  BusyCore(const BusyCore&) = delete;
+  BusyCore& operator=(const BusyCore&) = delete;
+
+ private:
+  void Spin() {
+    unsigned long long value = 1;
+    while (!stop_.load(std::memory_order_relaxed)) value = value * 6364136223846793005ULL + 1442695040888963407ULL;
+    sink_.store(value, std::memory_order_relaxed);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::atomic<unsigned long long> sink_{0};
+  std::thread thread_;
+};
 
 // Runs the registration program for the capture effect and waits for it.
 bool RegisterCaptureEffect() {
@@ -306,6 +332,8 @@ int main(int argc, char** argv) {
   }
   StopMIDI();
 
+  std::optional<BusyCore> busy;
+  if (options.busyCore) busy.emplace();
   const char* extension = options.format == bench::OutputFormat::kWav ? ".wav" : ".mp3";
   double ourMusic = 0, ourWall = 0, peerWall = 0;
   bool anyFailed = false;
@@ -357,6 +385,7 @@ int main(int argc, char** argv) {
     std::printf("fluidsynth: %.2fx real time\n", peerSpeed);
     std::printf("ratio: %.2f\n", peerSpeed > 0 ? ourSpeed / peerSpeed : 0.0);
   }
+  busy.reset();
   RemoveDirectMusic();
   return anyFailed ? 1 : 0;
 }

@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -49,29 +48,6 @@ std::string NotAnInstrumentFile(const std::string& path) {
       (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
     return "not a SoundFont or DLS file";
   return {};
-}
-
-// How long a half that is done spins for the other before it sleeps. The halves
-// meet once for every stretch, a few hundred times a second of music; they
-// carry about the same work, so the one done first rarely waits long, and
-// waking a sleeping thread can take longer than the wait itself.
-constexpr auto kSpinBeforeSleep = std::chrono::microseconds(200);
-
-void Relax() {
-#if defined(__SSE__)
-  _mm_pause();
-#endif
-}
-
-// Waits until value no longer holds old: spinning for a while, then asleep.
-void AwaitChange(const std::atomic<int>& value, int old) {
-  const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-  for (unsigned round = 1;; ++round) {
-    if (value.load(std::memory_order_acquire) != old) return;
-    Relax();
-    if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
-  }
-  while (value.load(std::memory_order_acquire) == old) value.wait(old, std::memory_order_acquire);
 }
 
 }  // namespace
@@ -164,18 +140,16 @@ HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesize
   }
   if (synth->parts_.size() == 2) {
     synth->secondBlock_.resize(static_cast<std::size_t>(kMaxRenderFrames) * kChannels);
-    synth->worker_ = std::thread([raw = synth.get()] { raw->RunSecondHalf(); });
+    synth->sharing_ = std::make_unique<PieceSharing>([raw = synth.get()](int half, int piece) {
+      RenderPiece(raw->parts_[static_cast<std::size_t>(half)], piece, raw->stretchFrames_);
+    });
   }
   out = std::move(synth);
   return S_OK;
 }
 
 Synthesizer::~Synthesizer() {
-  if (worker_.joinable()) {
-    job_.store(-1);
-    job_.notify_one();
-    worker_.join();
-  }
+  sharing_.reset();
   for (Part& part : parts_) {
     if (part.synth != nullptr) {
       // The SoundFont is the bank's: it must not go with this synthesiser.
@@ -338,49 +312,56 @@ void Synthesizer::RenderPart(fluid_synth_t* synth, float* interleaved, int frame
 #endif
 }
 
-void Synthesizer::RenderWithEvents(Part& part, float* interleaved, int frames) {
-  int done = 0;
-  for (const Pending& event : part.pending) {
+static_assert(Synthesizer::kMaxRenderFrames / Synthesizer::kPieceFrames <= PieceSharing::kMaxPieces);
+
+void Synthesizer::RenderPiece(Part& part, int piece, int frames) {
+  const int end = std::min(frames, (piece + 1) * kPieceFrames);
+  const bool last = end == frames;
+  // Events beyond the stretch take effect at its end, before the next one.
+  for (; part.played < part.pending.size(); ++part.played) {
+    const Pending& event = part.pending[part.played];
     const int at = std::min(event.offset, frames);
-    if (at > done) {
-      RenderPart(part.synth, interleaved + 2 * done, at - done);
-      done = at;
+    if (at >= end && !last) break;
+    if (at > part.done) {
+      RenderPart(part.synth, part.out + 2 * part.done, at - part.done);
+      part.done = at;
     }
     Play(part, event);
   }
-  if (frames > done) RenderPart(part.synth, interleaved + 2 * done, frames - done);
-  part.pending.clear();
-  part.sysex.clear();
-}
-
-void Synthesizer::RunSecondHalf() {
-  for (;;) {
-    AwaitChange(job_, 0);
-    const int frames = job_.load();
-    if (frames < 0) return;
-    RenderWithEvents(parts_[1], secondBlock_.data(), frames);
-    job_.store(0, std::memory_order_release);
-    job_.notify_one();
+  if (end > part.done) {
+    RenderPart(part.synth, part.out + 2 * part.done, end - part.done);
+    part.done = end;
   }
 }
 
 void Synthesizer::Render(float* interleaved, int frames) {
   eventOffset_ = 0;
-  if (parts_.size() == 1) {
-    RenderWithEvents(parts_[0], interleaved, frames);
-    return;
+  const int pieces = std::max(1, (frames + kPieceFrames - 1) / kPieceFrames);
+  for (std::size_t half = 0; half < parts_.size(); ++half) {
+    parts_[half].out = half == 0 ? interleaved : secondBlock_.data();
+    parts_[half].done = 0;
+    parts_[half].played = 0;
   }
-  // The second half renders on its thread while this one renders the first.
-  job_.store(frames);
-  job_.notify_one();
-  RenderWithEvents(parts_[0], interleaved, frames);
-  if (frames != 0) AwaitChange(job_, frames);
-  const float* second = secondBlock_.data();
-  const std::size_t count = static_cast<std::size_t>(frames) * kChannels;
-  for (std::size_t i = 0; i < count; ++i) interleaved[i] += second[i];
-  for (std::size_t half = 0; half < 2; ++half) {
-    voicesAtStart_[half] = fluid_synth_get_active_voice_count(parts_[half].synth);
-    notesGiven_[half] = 0;
+  if (parts_.size() == 1 || frames == 0) {
+    for (Part& part : parts_)
+      for (int piece = 0; piece < pieces; ++piece) RenderPiece(part, piece, frames);
+  } else {
+    stretchFrames_ = frames;
+    sharing_->Run(pieces);
+    // The halves are added in the same order whoever rendered them.
+    const float* second = secondBlock_.data();
+    const std::size_t count = static_cast<std::size_t>(frames) * kChannels;
+    for (std::size_t i = 0; i < count; ++i) interleaved[i] += second[i];
+  }
+  for (Part& part : parts_) {
+    part.pending.clear();
+    part.sysex.clear();
+  }
+  if (parts_.size() == 2) {
+    for (std::size_t half = 0; half < 2; ++half) {
+      voicesAtStart_[half] = fluid_synth_get_active_voice_count(parts_[half].synth);
+      notesGiven_[half] = 0;
+    }
   }
 }
 

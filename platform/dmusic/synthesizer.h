@@ -11,8 +11,14 @@
 // the two halves below then meet once per call, not once per event.
 //
 // On a machine with more than one processor the synthesiser is two FluidSynth
-// synthesisers, each on a processor of its own, playing half of the notes;
-// their outputs are added. Every channel message other than a note's reaches
+// synthesisers playing half of the notes each; their outputs are added. A Render
+// call's stretch is cut into pieces of kPieceFrames for each half, and the
+// calling thread and a helper thread share them out (PieceSharing): each half's
+// pieces in order, whichever thread is free taking the next one. When the helper
+// has no processor to run on, the calling thread renders the second half too
+// rather than waiting for it. Every half receives the same events at the same
+// frames whoever renders it, and the halves are added in the same order, so the
+// samples never depend on which thread rendered what. Every channel message other than a note's reaches
 // both halves, so each knows the state of every channel. A new note of a
 // melodic channel goes to the half with fewer voices sounding (counted at the
 // start of the stretch being rendered, plus the notes given to it since), so
@@ -50,6 +56,7 @@
 #include <vector>
 
 #include "platform/core/wintypes.h"
+#include "platform/dmusic/piece_sharing.h"
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
@@ -113,6 +120,12 @@ class Synthesizer {
   // The voices still sounding (releasing voices included).
   int ActiveVoices() const;
 
+  // Which thread may render which pieces of the halves; for tests, which must
+  // get the same samples whoever renders them.
+  void SetSharingForTest(PieceSharing::Who who) {
+    if (sharing_) sharing_->SetWhoForTest(who);
+  }
+
  private:
   class Bank;
   // An event waiting for its frame in the next Render call. A SysEx message's
@@ -136,6 +149,11 @@ class Synthesizer {
     _fluid_synth_t* synth = nullptr;
     std::vector<Pending> pending;
     std::vector<std::uint8_t> sysex;
+    // The stretch being rendered: where it goes, and how far its rendering and
+    // its events have got.
+    float* out = nullptr;
+    int done = 0;
+    std::size_t played = 0;
   };
 
   Synthesizer() = default;
@@ -143,10 +161,10 @@ class Synthesizer {
   // noteOn: a new note starts there.
   std::size_t HalfFor(std::uint8_t status, int key, bool noteOn);
   static void RenderPart(_fluid_synth_t* synth, float* interleaved, int frames);
-  // Renders one part's frames with its queued events in place, then forgets them.
-  static void RenderWithEvents(Part& part, float* interleaved, int frames);
+  // Renders piece number piece of one part's stretch of frames with the queued
+  // events that fall in it; the last piece plays the events left.
+  static void RenderPiece(Part& part, int piece, int frames);
   static void Play(Part& part, const Pending& event);
-  void RunSecondHalf();
 
   std::string path_;
   std::vector<Part> parts_;
@@ -160,11 +178,11 @@ class Synthesizer {
   std::uint8_t nextOnTie_ = 0;
   int eventOffset_ = 0;
 
-  // The second half's thread: it renders when job_ is set to a frame count and
-  // sets it back to 0 when done; -1 ends it.
+  // The second half renders here; the pieces of the halves are shared out
+  // between the calling thread and a helper.
   std::vector<float> secondBlock_;
-  std::atomic<int> job_{0};
-  std::thread worker_;
+  int stretchFrames_ = 0;
+  std::unique_ptr<PieceSharing> sharing_;
 };
 
 }  // namespace platform

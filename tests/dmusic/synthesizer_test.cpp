@@ -31,6 +31,54 @@ std::vector<float> Play(platform::Synthesizer& synth) {
   return out;
 }
 
+// Notes, controllers, pitch bends and a SysEx message at many frames of
+// stretches of several lengths: on and between the pieces the halves are cut
+// into, at the start and at the end of a stretch.
+std::vector<float> PlayInStretches(platform::Synthesizer& synth) {
+  constexpr int kLengths[] = {4096, 1024, 64, 576, 4096, 2048, 512, 4096};
+  static const std::uint8_t kMasterVolume[] = {0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x00, 0x70, 0xF7};
+  std::vector<float> out, block(platform::Synthesizer::kMaxRenderFrames * 2);
+  int step = 0;
+  for (int round = 0; round < 3; ++round)
+    for (const int frames : kLengths) {
+      for (int offset = 0; offset <= frames; offset += offset % 512 == 448 ? 64 : 448) {
+        synth.SetEventOffset(offset);
+        const auto channel = static_cast<std::uint8_t>(step % 3 == 0 ? 9 : step % 5);
+        const auto key = static_cast<std::uint8_t>(40 + (step * 5) % 30);
+        synth.ChannelMessage(static_cast<std::uint8_t>(0x90 | channel), key, static_cast<std::uint8_t>(60 + step % 60));
+        if (step >= 3) {
+          const auto earlier = static_cast<std::uint8_t>(step % 3 == 0 ? 9 : (step - 3) % 5);
+          synth.ChannelMessage(static_cast<std::uint8_t>(0x80 | earlier),
+                               static_cast<std::uint8_t>(40 + ((step - 3) * 5) % 30), 0);
+        }
+        if (step % 4 == 1) synth.ChannelMessage(static_cast<std::uint8_t>(0xE0 | channel), 0, static_cast<std::uint8_t>(step % 128));
+        if (step % 7 == 2) synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, static_cast<std::uint8_t>(step % 128));
+        if (step % 29 == 5) synth.SysEx(kMasterVolume, sizeof(kMasterVolume));
+        ++step;
+      }
+      synth.Render(block.data(), frames);
+      out.insert(out.end(), block.begin(), block.begin() + 2 * frames);
+    }
+  return out;
+}
+
+TEST(Synthesizer, TheSamplesDoNotDependOnWhichThreadRendersWhichHalf) {
+  testing_support::TempDir dir;
+  const std::string font = dir.File("sine.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.05);
+  using Who = platform::PieceSharing::Who;
+  const auto render = [&](Who who) {
+    std::shared_ptr<platform::Synthesizer> synth;
+    EXPECT_EQ(platform::Synthesizer::Acquire(font, synth, 2), S_OK);
+    synth->SetSharingForTest(who);
+    return PlayInStretches(*synth);
+  };
+  const std::vector<float> shared = render(Who::kAnyone);
+  EXPECT_GT(*std::max_element(shared.begin(), shared.end()), 0.01f);
+  for (const Who who : {Who::kCallerOnly, Who::kHelperOnly, Who::kTakingTurns})
+    EXPECT_TRUE(render(who) == shared) << "sharing " << static_cast<int>(who);
+}
+
 TEST(Synthesizer, TwoHalvesSoundAsOneAndRepeatExactly) {
   testing_support::TempDir dir;
   const std::string font = dir.File("sine.sf2");
