@@ -17,6 +17,7 @@ struct Options {
   std::string outDir = ".";
   bool compare = false;
   bool window = false;  // through the conversion worker and a headless main window
+  bool encodeAfter = false;  // MP3 encoded from the saved WAV after the music, not while it renders
   bool help = false;
   std::vector<std::string> files;
 };
