@@ -156,5 +156,3 @@ HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRa
   g_DebugLog.Print("    ok");
   return S_OK;
 }
-
-
