@@ -52,6 +52,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       options.window = true;
     } else if (arg == "--busy-core") {
       options.busyCore = true;
+    } else if (arg == "--encode-after") {
+      options.encodeAfter = true;
     } else if (arg == "--soundfont") {
       const auto v = value(arg);
       if (!v) return std::nullopt;
@@ -110,7 +112,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
 std::string HelpText() {
   std::string text =
       "usage: halvane-bench [--soundfont FILE] [--tempo 0-100] [--format wav|mp3] [--rate HZ]\n"
-      "                     [--out DIR] [--compare] [--window] [--] FILE.mid...\n"
+      "                     [--out DIR] [--compare] [--window] [--encode-after] [--] FILE.mid...\n"
       "\n"
       "Renders each MIDI file the way a conversion does (configure the synthesiser on the\n"
       "SoundFont's port at the tempo position, load, attach the capture effect, play, poll\n"
@@ -139,6 +141,8 @@ std::string HelpText() {
       "                    MP3 rates: 11025, 22050, 44100, 48000\n"
       "  --busy-core       a thread keeps one processor busy for the whole run, fluidsynth's\n"
       "                    renders included, as other work on a user's machine would\n"
+      "  --encode-after    (mp3, without --window) encode the saved WAV after the music has\n"
+      "                    rendered, instead of encoding while it renders; same MP3 bytes\n"
       "  --                every argument after it is a FILE, also one that starts with '-'\n"
       "\n"
       "Both sides synthesise with the same settings:\n";

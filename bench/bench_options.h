@@ -18,6 +18,7 @@ struct Options {
   bool compare = false;
   bool window = false;  // through the conversion worker and a headless main window
   bool busyCore = false;  // a thread keeps one processor busy for the whole run
+  bool encodeAfter = false;  // MP3 encoded from the saved WAV after the music, not while it renders
   bool help = false;
   std::vector<std::string> files;
 };

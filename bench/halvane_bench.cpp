@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@
 #include "engine/segment_playback.h"
 #include "ovdmofilter/captured_audio.h"
 #include "output/mp3_transcoder.h"
+#include "output/recording_mp3_encoder.h"
 #include "output/save_file_wav.h"
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
@@ -136,6 +138,10 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
   if (FAILED(RemoveFilter())) return fail("Can't Remove Filter");
   if (FAILED(SetFilter())) return fail("Can't Set Filter");
   if (FAILED(PlayMIDI(TRUE))) return fail("Can't Play MIDI File");
+  // As the worker does: the MP3 is encoded while the music renders.
+  std::unique_ptr<RecordingMp3Encoder> encoder;
+  if (options.format == bench::OutputFormat::kMp3 && !options.encodeAfter)
+    encoder = RecordingMp3Encoder::Start(options.rate);
   int polls = 0;
   while (GetNotifyMIDI() != 2) {
     if (++polls > kMaxPolls) return fail("the music did not end");
@@ -143,6 +149,7 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
   }
   RemoveNotifyMIDI();
   if (FAILED(StopMIDI())) return fail("Stop MIDI Failed");
+  if (encoder) encoder->RecordingEnded();
 
   DWORD bytes = 0;
   g_EngineState.pFilterCapture->GetDataSize(&bytes);
@@ -156,7 +163,9 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
     ::close(fd);
     const HRESULT saved = SaveFileWAV(temp.c_str(), &rate);
     const HRESULT encoded =
-        SUCCEEDED(saved) ? wavtomp3(temp.c_str(), outFile.c_str(), static_cast<int>(rate), options.rate) : E_FAIL;
+        SUCCEEDED(saved) ? wavtomp3(temp.c_str(), outFile.c_str(), static_cast<int>(rate), options.rate,
+                                    encoder ? &encoder->Result() : nullptr)
+                         : E_FAIL;
     std::error_code ignored;
     fs::remove(temp, ignored);
     if (FAILED(saved)) return fail("the temporary WAV file was not written");

@@ -16,6 +16,7 @@
 #include "engine/result_descriptions.h"
 #include "engine/segment_playback.h"
 #include "output/mp3_transcoder.h"
+#include "output/recording_mp3_encoder.h"
 #include "output/save_file_wav.h"
 #include "platform/com/com.h"
 #include "platform/core/files.h"
@@ -170,7 +171,9 @@ class Batch {
   // same-directory mode, else the output folder the window shows.
   std::string OutputFolderFor(const std::string& path, bool sameDirectory);
   void WaitForTheEnd();
-  bool SaveOutput(const std::string& base);
+  // mp3: through a temporary WAV file into an MP3 file, which encoder, when there is
+  // one, has encoded while the music was recorded.
+  bool SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* encoder);
 
   // Abort pressed, or the window closing.
   bool Aborting() const { return bIsAborting.load() != 0 || StopRequested(event_); }
@@ -286,10 +289,18 @@ bool Batch::ConvertFirstFile() {
   for (int id : kLockedWhilePlaying) dialog_.EnableItem(id, false);
   dialog_.EnableItem(IDC_ABORT, true);
 
+  // The format is locked from here on. An MP3 is encoded while the music renders;
+  // an encoder still running when the file is left (Abort, the window closing, an
+  // error) is stopped with it, and what it made was only ever in memory.
+  const bool mp3 = dialog_.ComboGetSel(IDC_FORMAT) != 0;
+  const std::unique_ptr<RecordingMp3Encoder> encoder = mp3 ? RecordingMp3Encoder::Start(mp3Rate_) : nullptr;
+
   WaitForTheEnd();
 
   g_DebugLog.Print("bIsAborting: %d", Aborting() ? 1 : 0);
   if (const HRESULT hr = StopMIDI(); FAILED(hr)) return Fail("Stop MIDI Failed", Because(name, DescribeResult(hr)));
+  // The music has stopped: the encoder finishes the rest while the WAV is saved.
+  if (encoder) encoder->RecordingEnded();
   if (Aborting()) {
     // The file stays first in the list; nothing is written for it.
     Down();
@@ -308,7 +319,7 @@ bool Batch::ConvertFirstFile() {
 
   std::string base = name;
   CutAtLast(base, '.');
-  if (!SaveOutput(base))
+  if (!SaveOutput(base, mp3, encoder.get()))
     return Fail("Can't Save Output File",
                 reason_.empty() ? Because(folder_, "the output file could not be written") : reason_);
 
@@ -374,15 +385,16 @@ void Batch::WaitForTheEnd() {
 
 // Writes the recording as base.wav, or through a temporary WAV file as base.mp3,
 // in folder_. The output is written under a part name beside the reserved one and
-// renamed onto it when whole; the temporary WAV has no name once it is open. On
-// failure nothing of it is left: not the reserved output, not the temporary file.
-bool Batch::SaveOutput(const std::string& base) {
+// renamed onto it when whole; the temporary WAV has no name once it is open. The
+// transcoder writes the encoder's MP3 when the temporary WAV holds the sound it
+// encoded, else it encodes the WAV. On failure nothing of it is left: not the
+// reserved output, not the temporary file.
+bool Batch::SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* encoder) {
   // What a killed run left here (its part files and the names they reserved) goes
   // first, so those names are free again.
   platform::RemoveStaleParts(folder_);
   std::unique_ptr<platform::UnlinkedFile> temp;
   DWORD inRate = 0;
-  const bool mp3 = dialog_.ComboGetSel(IDC_FORMAT) != 0;
   if (mp3) {
     char tempPath[kPathBufferSize];
     const DWORD length = GetTempPathA(sizeof tempPath, tempPath);
@@ -416,7 +428,8 @@ bool Batch::SaveOutput(const std::string& base) {
   bool written = part != nullptr;
   errno = 0;
   if (written && mp3) {
-    written = SUCCEEDED(wavtomp3(temp->Path().c_str(), part->WriterPath().c_str(), static_cast<int>(inRate), mp3Rate_));
+    written = SUCCEEDED(wavtomp3(temp->Path().c_str(), part->WriterPath().c_str(), static_cast<int>(inRate), mp3Rate_,
+                                 encoder != nullptr ? &encoder->Result() : nullptr));
   } else if (written) {
     DWORD rate = 0;
     written = SUCCEEDED(SaveFileWAV(part->WriterPath().c_str(), &rate));

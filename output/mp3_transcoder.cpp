@@ -1,7 +1,5 @@
 #include "output/mp3_transcoder.h"
 
-#include <lame/lame.h>
-
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -14,6 +12,8 @@
 #include <vector>
 
 #include "base/debug_log.h"
+#include "output/mp3_encoder.h"
+#include "output/pcm_digest.h"
 #include "platform/core/format.h"
 
 namespace {
@@ -21,19 +21,11 @@ namespace {
 // The WAV header CWaveFile writes for PCM: RIFF/WAVE, a 16-byte "fmt ", a "fact"
 // chunk, then "data" whose contents start at byte 56.
 constexpr long kHeaderSize = 56;
-// 1152 stereo frames (2304 16-bit samples) per read.
-constexpr std::size_t kSamplesPerRead = 2304;
-constexpr int kMp3BufferSize = 10000;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-struct LameCloser {
-  void operator()(lame_global_flags* lame) const { lame_close(lame); }
-};
-using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
 
 std::uint32_t Le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -90,54 +82,44 @@ bool Append(std::FILE* file, const unsigned char* bytes, int count) {
 
 // The encoding itself, from the open WAV positioned at its data into the open MP3.
 HRESULT Encode(std::FILE* wav, std::FILE* mp3, const char* wavName, const char* mp3Name, int inRate, int outRate) {
-  LamePtr lame(lame_init());
-  if (!lame) return Fail(E_OUTOFMEMORY, "lame_init - FAILED");
-  lame_set_in_samplerate(lame.get(), inRate);
-  lame_set_out_samplerate(lame.get(), outRate);
-  lame_set_num_channels(lame.get(), 1);
-  // No Xing/Info frame: it would stand first in the stream with counts that are
-  // only known at the end, and the stream goes to the file as it is produced.
-  lame_set_bWriteVbrTag(lame.get(), 0);
-  lame_set_num_channels(lame.get(), 2);
-  // No ID3v2 tag in front of the stream: the file holds the MPEG frames only.
-  lame_set_write_id3tag_automatic(lame.get(), 0);
-  // Bit rate, mode and quality keep the library's defaults.
-  // The library replaces a rate it does not support with one of its own choice;
-  // an MP3 at another rate than the one chosen is a failure too.
-  const int result = lame_init_params(lame.get());
-  if (result < 0 || lame_get_out_samplerate(lame.get()) != outRate)
-    return Fail(E_INVALIDARG, "lame_init_params (%d Hz to %d Hz) - FAILED (%d)", inRate, outRate, result);
+  HRESULT hr = S_OK;
+  std::string failure;
+  const std::unique_ptr<Mp3Encoder> encoder = Mp3Encoder::Create(inRate, outRate, hr, failure);
+  if (!encoder) return Fail(hr, "%s", failure.c_str());
 
-  // 10,000 bytes hold any encoder call's output at these settings unless the
-  // output rate is much higher than the input's; then the buffer takes LAME's
-  // documented worst case, 1.25 bytes per (resampled) sample plus 7200.
-  const long long resampled = (static_cast<long long>(kSamplesPerRead / 2) * outRate + inRate - 1) / inRate;
-  const long long worstCase = std::max<long long>(kSamplesPerRead / 2, resampled) * 5 / 4 + 7200;
-  std::vector<unsigned char> mp3Buffer(static_cast<std::size_t>(std::max<long long>(kMp3BufferSize, worstCase)));
-  const int mp3Size = static_cast<int>(mp3Buffer.size());
-
-  short pcm[kSamplesPerRead];
+  short pcm[Mp3Encoder::kSamplesPerCall];
   for (;;) {
-    const std::size_t count = std::fread(pcm, sizeof(short), kSamplesPerRead, wav);
+    const std::size_t count = std::fread(pcm, sizeof(short), Mp3Encoder::kSamplesPerCall, wav);
     if (count == 0) break;
-    // Interleaved left, right; an odd last sample is dropped.
-    const int produced =
-        lame_encode_buffer_interleaved(lame.get(), pcm, static_cast<int>(count / 2), mp3Buffer.data(), mp3Size);
+    const int produced = encoder->Encode(pcm, count);
     if (produced < 0) return Fail(E_FAIL, "lame_encode_buffer_interleaved - FAILED (%d)", produced);
-    if (!Append(mp3, mp3Buffer.data(), produced)) return Fail(FromErrno(errno), "fwrite \"%s\" - FAILED", mp3Name);
+    if (!Append(mp3, encoder->Bytes(), produced)) return Fail(FromErrno(errno), "fwrite \"%s\" - FAILED", mp3Name);
   }
   // A read error must not pass for the end of the recording.
   if (std::ferror(wav)) return Fail(E_FAIL, "fread \"%s\" - FAILED", wavName);
 
-  const int flushed = lame_encode_flush(lame.get(), mp3Buffer.data(), mp3Size);
+  const int flushed = encoder->Flush();
   if (flushed < 0) return Fail(E_FAIL, "lame_encode_flush - FAILED (%d)", flushed);
-  if (!Append(mp3, mp3Buffer.data(), flushed)) return Fail(FromErrno(errno), "fwrite \"%s\" - FAILED", mp3Name);
+  if (!Append(mp3, encoder->Bytes(), flushed)) return Fail(FromErrno(errno), "fwrite \"%s\" - FAILED", mp3Name);
   return S_OK;
+}
+
+// True when the WAV's sound, read from where the file stands, is exactly what
+// encoded was made from at these rates. The file is left where it stood.
+bool SameSound(std::FILE* wav, const EncodedMp3& encoded, int inRate, int outRate) {
+  if (!encoded.complete || encoded.inRate != inRate || encoded.outRate != outRate) return false;
+  const long start = std::ftell(wav);
+  PcmDigest digest;
+  std::vector<unsigned char> piece(1 << 16);
+  for (std::size_t n; (n = std::fread(piece.data(), 1, piece.size(), wav)) > 0;) digest.Add(piece.data(), n);
+  const bool same = !std::ferror(wav) && digest.Value() == encoded.digest;
+  std::clearerr(wav);
+  return std::fseek(wav, start, SEEK_SET) == 0 && same;
 }
 
 }  // namespace
 
-HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRate) {
+HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRate, const EncodedMp3* encoded) {
   g_DebugLog.Print("wavtomp3");
   if (wavName == nullptr || mp3Name == nullptr) return Fail(E_INVALIDARG, "wavtomp3 without a file name - FAILED");
   if (inRate <= 0 || outRate <= 0) return Fail(E_INVALIDARG, "wavtomp3 %d Hz to %d Hz - FAILED", inRate, outRate);
@@ -155,7 +137,15 @@ HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRa
   struct stat info {};
   const bool regularFile = ::fstat(fileno(mp3.get()), &info) == 0 && S_ISREG(info.st_mode);
 
-  HRESULT hr = Encode(wav.get(), mp3.get(), wavName, mp3Name, inRate, outRate);
+  // An encoding made while the song was recorded stands for this one when it was
+  // made from the same sound: its bytes are the ones this encoding would give.
+  HRESULT hr = S_OK;
+  if (encoded != nullptr && SameSound(wav.get(), *encoded, inRate, outRate)) {
+    if (!Append(mp3.get(), encoded->mp3.data(), static_cast<int>(encoded->mp3.size())))
+      hr = Fail(FromErrno(errno), "fwrite \"%s\" - FAILED", mp3Name);
+  } else {
+    hr = Encode(wav.get(), mp3.get(), wavName, mp3Name, inRate, outRate);
+  }
   // The last bytes reach the disk when the file is closed.
   if (std::fclose(mp3.release()) != 0 && SUCCEEDED(hr)) hr = Fail(FromErrno(errno), "fclose \"%s\" - FAILED", mp3Name);
   if (FAILED(hr)) {
@@ -166,5 +156,3 @@ HRESULT wavtomp3(const char* wavName, const char* mp3Name, int inRate, int outRa
   g_DebugLog.Print("    ok");
   return S_OK;
 }
-
-const char* Mp3EncoderVersion() { return get_lame_version(); }

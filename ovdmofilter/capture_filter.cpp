@@ -178,4 +178,25 @@ HRESULT CCaptureFilter::CopyData(BYTE* dest, DWORD size) {
   return Recording::Instance().CopyTo(dest, size) == size ? S_OK : S_FALSE;
 }
 
+// ---- reading while recording ---------------------------------------------------------
+
+HRESULT CCaptureFilter::GetRecordingId(std::uint64_t* id) {
+  if (id == nullptr) return E_POINTER;
+  *id = Recording::Instance().Take();
+  return S_OK;
+}
+
+HRESULT CCaptureFilter::WaitAndCopy(std::uint64_t id, std::uint64_t offset, BYTE* dest, DWORD size, DWORD* copied) {
+  if (copied == nullptr) return E_POINTER;
+  std::size_t n = 0;
+  const HRESULT hr = Recording::Instance().WaitAndCopy(id, offset, dest, size, &n);
+  *copied = static_cast<DWORD>(n);
+  return hr;
+}
+
+HRESULT CCaptureFilter::EndRecording(std::uint64_t id) {
+  Recording::Instance().End(id);
+  return S_OK;
+}
+
 }  // namespace ovdmofilter

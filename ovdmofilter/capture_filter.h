@@ -18,7 +18,8 @@ namespace ovdmofilter {
 class CCaptureFilter final : public platform::ComObjectOf<platform::Offers<IMediaObject, IID_IMediaObject>,
                                                         platform::Offers<IMediaObjectInPlace, IID_IMediaObjectInPlace>,
                                                         platform::Offers<IRecordingSink, IID_IRecordingSink>,
-                                                        platform::Offers<ICapturedAudio, IID_ICapturedAudio>> {
+                                                        platform::Offers<ICapturedAudio, IID_ICapturedAudio>,
+                                                        platform::Offers<ICapturedAudioStream, IID_ICapturedAudioStream>> {
  public:
   CCaptureFilter();
 
@@ -48,6 +49,11 @@ class CCaptureFilter final : public platform::ComObjectOf<platform::Offers<IMedi
   HRESULT GetFormat(CaptureRecord* record) override;
   HRESULT GetDataSize(DWORD* size) override;
   HRESULT CopyData(BYTE* dest, DWORD size) override;
+
+  // ICapturedAudioStream
+  HRESULT GetRecordingId(std::uint64_t* id) override;
+  HRESULT WaitAndCopy(std::uint64_t id, std::uint64_t offset, BYTE* dest, DWORD size, DWORD* copied) override;
+  HRESULT EndRecording(std::uint64_t id) override;
 
  private:
   ~CCaptureFilter() override;

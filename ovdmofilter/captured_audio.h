@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/com/unknown.h"
 #include "platform/core/waveformat.h"
@@ -41,3 +42,23 @@ struct ICapturedAudio : IUnknown {
   ~ICapturedAudio() = default;
 };
 
+
+// {145E98C8-AD6D-4CF9-B205-7C1E86C12A0D}
+inline constexpr IID IID_ICapturedAudioStream{0x145E98C8, 0xAD6D, 0x4CF9, {0xB2, 0x05, 0x7C, 0x1E, 0x86, 0xC1, 0x2A, 0x0D}};
+
+// Reads the recording while it is being made, so that a reader can work on the
+// sound as it is captured instead of after the music.
+struct ICapturedAudioStream : IUnknown {
+  // Identifies the recording being made now; attaching the effect starts a new one.
+  virtual HRESULT GetRecordingId(std::uint64_t* id) = 0;
+  // Waits until recording id holds size bytes from offset, or has ended, or has been
+  // replaced; then copies what it holds there, at most size bytes, to dest and
+  // stores the count in *copied. S_OK: size bytes copied; S_FALSE: the recording
+  // ended with fewer; E_ABORT: it was replaced (nothing copied).
+  virtual HRESULT WaitAndCopy(std::uint64_t id, std::uint64_t offset, BYTE* dest, DWORD size, DWORD* copied) = 0;
+  // Recording id is complete: waiting readers get what it holds, and wait no more.
+  virtual HRESULT EndRecording(std::uint64_t id) = 0;
+
+ protected:
+  ~ICapturedAudioStream() = default;
+};

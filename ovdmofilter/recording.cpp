@@ -31,6 +31,10 @@ void Recording::Begin(const WAVEFORMATEX& format) {
   pieces_.clear();  // a long recording before must not hold its memory on
   pieces_.shrink_to_fit();
   size_ = 0;
+  ++take_;
+  ended_ = false;
+  wakeAt_ = std::numeric_limits<std::size_t>::max();
+  grown_.notify_all();  // readers of the recording before give up
 }
 
 void Recording::SetFormat(const WAVEFORMATEX& format) {
@@ -51,6 +55,10 @@ void Recording::Append(const BYTE* data, std::size_t size) {
     size -= n;
     size_ += n;
   }
+  if (size_ >= wakeAt_) {
+    wakeAt_ = std::numeric_limits<std::size_t>::max();
+    grown_.notify_all();
+  }
 }
 
 WAVEFORMATEX Recording::Format() const {
@@ -69,10 +77,50 @@ std::size_t Recording::CopyTo(BYTE* dest, std::size_t size) const {
   if (dest == nullptr || size == 0) return 0;
   std::lock_guard lock(mutex_);
   const std::size_t copied = std::min(size, size_);
-  for (std::size_t at = 0; at < copied; at += kPieceBytes)
-    std::memcpy(dest + at, pieces_[at / kPieceBytes].get(), std::min(kPieceBytes, copied - at));
+  CopyRange(0, dest, copied);
   if (copied < size) std::memset(dest + copied, 0, size - copied);
   return copied;
+}
+
+void Recording::CopyRange(std::size_t offset, BYTE* dest, std::size_t size) const {
+  while (size > 0) {
+    const std::size_t within = offset % kPieceBytes;
+    const std::size_t n = std::min(size, kPieceBytes - within);
+    std::memcpy(dest, pieces_[offset / kPieceBytes].get() + within, n);
+    dest += n;
+    offset += n;
+    size -= n;
+  }
+}
+
+std::uint64_t Recording::Take() const {
+  std::lock_guard lock(mutex_);
+  return take_;
+}
+
+HRESULT Recording::WaitAndCopy(std::uint64_t take, std::uint64_t offset, BYTE* dest, std::size_t size,
+                               std::size_t* copied) {
+  if (copied == nullptr || (dest == nullptr && size > 0)) return E_POINTER;
+  *copied = 0;
+  std::unique_lock lock(mutex_);
+  const std::size_t want = offset + size;
+  while (take_ == take && !ended_ && size_ < want) {
+    wakeAt_ = std::min(wakeAt_, want);
+    grown_.wait(lock);
+  }
+  if (take_ != take) return E_ABORT;
+  if (offset >= size_) return size == 0 ? S_OK : S_FALSE;
+  const std::size_t n = std::min<std::size_t>(size, size_ - offset);
+  CopyRange(static_cast<std::size_t>(offset), dest, n);
+  *copied = n;
+  return n == size ? S_OK : S_FALSE;
+}
+
+void Recording::End(std::uint64_t take) {
+  std::lock_guard lock(mutex_);
+  if (take != take_) return;
+  ended_ = true;
+  grown_.notify_all();
 }
 
 }  // namespace ovdmofilter

@@ -32,6 +32,7 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_NOTIMPL = MakeResult(0x80004001);
 constexpr HRESULT E_NOINTERFACE = MakeResult(0x80004002);
 constexpr HRESULT E_POINTER = MakeResult(0x80004003);
+constexpr HRESULT E_ABORT = MakeResult(0x80004004);
 constexpr HRESULT E_FAIL = MakeResult(0x80004005);
 constexpr HRESULT E_UNEXPECTED = MakeResult(0x8000FFFF);
 constexpr HRESULT E_OUTOFMEMORY = MakeResult(0x8007000E);

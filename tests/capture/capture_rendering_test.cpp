@@ -10,6 +10,9 @@
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
 #include "engine/engine_state.h"
+#include "output/mp3_transcoder.h"
+#include "output/recording_mp3_encoder.h"
+#include "output/save_file_wav.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/engine_classes.h"
@@ -18,6 +21,7 @@
 #include "platform/shell/shell.h"
 #include "tests/capture/capture_fixture.h"
 #include "tests/dmusic/test_media.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -63,6 +67,18 @@ class CaptureRenderingTest : public CaptureFixture {
     for (int i = 0; i < 4; ++i) midi.Note(0, 0, 60 + 2 * i, 110, 768);
     midi.Write(file);
     return file;
+  }
+
+  // Configures, loads, attaches and plays file; false on a failure.
+  static bool Play(const std::string& file) {
+    return ConfigureSynthesizer(0, 50) == S_OK && LoadMIDI(file.c_str()) == S_OK && RemoveFilter() == S_OK &&
+           SetFilter() == S_OK && PlayMIDI(TRUE) == S_OK;
+  }
+  // Renders until the music is almost at its end, then stops it with its tail.
+  static void RenderToTheEnd() {
+    for (int ms = 0; GetNotifyMIDI() != 2 && ms < 60000; ms += 100) platform::Sleep(100);
+    RemoveNotifyMIDI();
+    StopMIDI();
   }
 
   // Converts as the worker does and reads the recording back as saving does.
@@ -146,6 +162,63 @@ TEST_F(CaptureRenderingTest, SecondRunGivesTheSameBytesAndReattachingStartsEmpty
   g_EngineState.pFilterCapture->GetDataSize(&size);
   EXPECT_EQ(size, 0u);
   StopMIDI();
+}
+
+TEST_F(CaptureRenderingTest, Mp3EncodedWhileRecordingIsByteForByteTheSavedWavsEncoding) {
+  using testing_support::ReadFileBytes;
+  // Eight seconds of music: many of the encoder's waits, the last one short.
+  const std::string file = dmusic_test::WriteQuarterNotes(dir_.File("eight.mid"), 8);
+  ASSERT_TRUE(Play(file));
+  std::unique_ptr<RecordingMp3Encoder> encoder = RecordingMp3Encoder::Start(22050);
+  ASSERT_NE(encoder, nullptr);
+  RenderToTheEnd();
+  encoder->RecordingEnded();
+  const std::string wav = dir_.File("song.wav"), after = dir_.File("after.mp3"), overlapped = dir_.File("overlapped.mp3");
+  DWORD rate = 0;
+  ASSERT_EQ(SaveFileWAV(wav.c_str(), &rate), S_OK);
+  ASSERT_EQ(wavtomp3(wav.c_str(), after.c_str(), static_cast<int>(rate), 22050), S_OK);
+  const EncodedMp3& encoded = encoder->Result();
+  ASSERT_TRUE(encoded.complete);
+  EXPECT_EQ(encoded.soundBytes + 56, std::filesystem::file_size(wav));
+  const std::string expected = ReadFileBytes(after);
+  ASSERT_GT(expected.size(), 10000u);
+  EXPECT_TRUE(std::string(encoded.mp3.begin(), encoded.mp3.end()) == expected);
+  ASSERT_EQ(wavtomp3(wav.c_str(), overlapped.c_str(), static_cast<int>(rate), 22050, &encoded), S_OK);
+  EXPECT_TRUE(ReadFileBytes(overlapped) == expected);
+
+  // A WAV that is not the sound encoded (one sample changed, or another rate asked
+  // for) is encoded itself.
+  std::string changed = ReadFileBytes(wav);
+  changed[changed.size() / 2] ^= 0x40;
+  testing_support::WriteFileBytes(wav, changed);
+  ASSERT_EQ(wavtomp3(wav.c_str(), after.c_str(), static_cast<int>(rate), 22050), S_OK);
+  ASSERT_EQ(wavtomp3(wav.c_str(), overlapped.c_str(), static_cast<int>(rate), 22050, &encoded), S_OK);
+  EXPECT_TRUE(ReadFileBytes(overlapped) == ReadFileBytes(after));
+  EXPECT_FALSE(ReadFileBytes(overlapped) == expected);
+  ASSERT_EQ(wavtomp3(wav.c_str(), after.c_str(), static_cast<int>(rate), 44100), S_OK);
+  ASSERT_EQ(wavtomp3(wav.c_str(), overlapped.c_str(), static_cast<int>(rate), 44100, &encoded), S_OK);
+  EXPECT_TRUE(ReadFileBytes(overlapped) == ReadFileBytes(after));
+}
+
+TEST_F(CaptureRenderingTest, AnEncoderLeftMidSongOrOverARecordingRestartedStopsWithNothingComplete) {
+  const std::string file = FourQuarters();
+  // Left while it waits for more of a song that is still playing (Abort).
+  ASSERT_TRUE(Play(file));
+  auto encoder = RecordingMp3Encoder::Start(44100);
+  ASSERT_NE(encoder, nullptr);
+  platform::Sleep(500);
+  encoder.reset();  // returns: the encoder does not wait for the music's end
+  StopMIDI();
+
+  // The effect attached again starts a new recording: the old one's reader stops.
+  ASSERT_TRUE(Play(file));
+  encoder = RecordingMp3Encoder::Start(44100);
+  ASSERT_NE(encoder, nullptr);
+  platform::Sleep(300);
+  StopMIDI();
+  ASSERT_TRUE(Play(file));
+  RenderToTheEnd();
+  EXPECT_FALSE(encoder->Result().complete);
 }
 
 }  // namespace
