@@ -1,5 +1,7 @@
 #include "app/convert_cli/job_pool.h"
 
+#include "platform/core/unique_fd.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,30 +22,7 @@ constexpr int kPollMs = 100;
 // How long workers told to stop may take before they are killed.
 constexpr auto kStopGrace = std::chrono::seconds(30);
 
-// A file descriptor closed with its owner.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.fd_;
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  int Get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using Fd = platform::UniqueFd;
 
 struct Worker {
   pid_t pid = -1;

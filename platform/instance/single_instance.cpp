@@ -1,5 +1,7 @@
 #include "platform/instance/single_instance.h"
 
+#include "platform/core/unique_fd.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -19,29 +21,7 @@
 
 namespace {
 
-// A file descriptor closed when it goes.
-class FileHandle {
- public:
-  explicit FileHandle(int fd = -1) : m_fd(fd) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(FileHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_fd = other.m_fd;
-      other.m_fd = -1;
-    }
-    return *this;
-  }
-  int Get() const { return m_fd; }
-  void Reset() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd;
-};
+using FileHandle = platform::UniqueFd;
 
 std::uint32_t HashName(const char* name) {
   std::uint32_t hash = 2166136261u;  // FNV-1a over the lower-cased name
