@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "base/debug_log.h"
 #include "engine/engine_failure.h"
@@ -13,6 +15,8 @@
 #include "platform/core/code_page.h"
 #include "platform/core/error_text.h"
 #include "platform/dmusic/engine_classes.h"
+#include "platform/dmusic/port_table.h"
+#include "platform/dmusic/synthesizer.h"
 
 namespace {
 
@@ -115,6 +119,7 @@ HRESULT RemoveDirectMusic() {
   state.pMusicTool.Reset();
   state.pSegmentState.Reset();
   state.pPerformance.Reset();
+  platform::Synthesizer::FinishPreloads();
   // Balances the start-up's initialisation of the component runtime.
   CoUninitialize();
 
@@ -140,6 +145,14 @@ int EnumerateAllPorts(DWORD index, char* name) {
   if (IsOfferedPort(caps)) CopyPortName(caps, name);
   g_DebugLog.IndentDown();
   return 1;
+}
+
+void PrepareSynthesizer(DWORD portIndex) {
+  EngineState& state = g_EngineState;
+  DMUS_PORTCAPS caps = ClearedPortCaps();
+  if (!state.pDirectMusic || state.pDirectMusic->EnumPort(portIndex, &caps) != S_OK) return;
+  if (const std::optional<std::string> soundFont = platform::SoundFontPathForPort(caps.guidPort))
+    platform::Synthesizer::Preload(*soundFont);
 }
 
 HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {

@@ -24,6 +24,12 @@ int EnumerateAllPorts(DWORD index, char* name);
 // music tool first in the tool graph, full volume everywhere.
 HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition);
 
+// Starts loading the SoundFont of port portIndex (an enumeration index) in the
+// background, so that the first ConfigureSynthesizer on it finds it loaded and an
+// audition starts at once. Nothing is reported: a SoundFont that cannot be loaded
+// fails the ConfigureSynthesizer that needs it. RemoveDirectMusic waits for the load.
+void PrepareSynthesizer(DWORD portIndex);
+
 // Room for a port name, terminator included.
 constexpr int kPortNameSize = 260;
 

@@ -206,6 +206,7 @@ bool OnInitDialog(HWND hDlg) {
     return true;
   }
   FillDeviceList(hDlg);
+  if (g_nPortCount.load() > 0) PrepareSynthesizer(g_nPortIndex[0].load());
   ReportMissingSoundFonts(hDlg);
   if (!CheckCaptureEffect(hDlg)) return true;
 
@@ -263,6 +264,14 @@ void OnFormatChange(HWND hDlg, WORD code) {
   const bool wav = ui::Dlg(hDlg).ComboGetSel(IDC_FORMAT) == 0;
   ShowWindow(GetDlgItem(hDlg, IDC_WAVQUALITY), wav ? SW_SHOWNORMAL : SW_HIDE);
   ShowWindow(GetDlgItem(hDlg, IDC_MP3QUALITY), wav ? SW_HIDE : SW_SHOWNORMAL);
+}
+
+// The chosen device's SoundFont loads while the person picks a file, so that Play
+// File sounds at once.
+void OnDeviceChange(HWND hDlg, WORD code) {
+  if (code != CBN_SELCHANGE) return;
+  const int selected = ui::Dlg(hDlg).ComboGetSel(IDC_DEVICE);
+  if (selected >= 0 && selected < g_nPortCount.load()) PrepareSynthesizer(g_nPortIndex[selected].load());
 }
 
 // The default output folder is made the first time it is needed; a folder the user
@@ -355,6 +364,9 @@ INT_PTR OnCommand(HWND hDlg, WPARAM wParam) {
       return TRUE;
     case IDC_FORMAT:
       OnFormatChange(hDlg, HIWORD(wParam));
+      return TRUE;
+    case IDC_DEVICE:
+      OnDeviceChange(hDlg, HIWORD(wParam));
       return TRUE;
     case IDC_ABOUT:
       g_DebugLog.Print("Message: ABOUT");

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/core/error_text.h"
@@ -91,13 +92,12 @@ class Synthesizer::Bank {
   // once for every copy of it loaded later, but two copies loading at the same
   // time each read their own (about 150 MB more for a General MIDI SoundFont).
   static HRESULT ForPath(const std::string& path, int copies, std::vector<std::shared_ptr<Bank>>& out) {
-    static std::mutex lock;
-    static std::map<std::pair<std::string, int>, std::shared_ptr<Bank>> loaded;
-    std::lock_guard guard(lock);
+    Store& store = TheStore();
+    std::lock_guard guard(store.lock);
     out.assign(static_cast<std::size_t>(copies), nullptr);
     for (int copy = 0; copy < copies; ++copy) {
-      auto it = loaded.find({path, copy});
-      if (it != loaded.end()) {
+      auto it = store.loaded.find({path, copy});
+      if (it != store.loaded.end()) {
         out[copy] = it->second;
         continue;
       }
@@ -106,24 +106,76 @@ class Synthesizer::Bank {
         if (!reason.empty()) SetErrorText("SoundFont " + path + " cannot be loaded: " + reason);
         return hr;
       }
-      loaded.emplace(std::make_pair(path, copy), out[copy]);
+      store.loaded.emplace(std::make_pair(path, copy), out[copy]);
     }
     return S_OK;
+  }
+
+  // Loads the copies ForPath would in a thread of its own; a failure is left for
+  // the synthesiser that needs the SoundFont to report.
+  static void LoadInBackground(const std::string& path, int copies) {
+    Store& store = TheStore();
+    std::lock_guard guard(store.loadersLock);
+    store.loaders.emplace_back([path, copies] {
+      std::vector<std::shared_ptr<Bank>> banks;
+      (void)ForPath(path, copies, banks);
+    });
+  }
+
+  // Waits until every background load has ended.
+  static void WaitForBackgroundLoads() {
+    Store& store = TheStore();
+    std::vector<std::jthread> loaders;
+    {
+      std::lock_guard guard(store.loadersLock);
+      loaders.swap(store.loaders);
+    }
+    // The loaders are joined as the vector goes.
   }
 
   void Lend(fluid_synth_t* synth) { fluid_synth_add_sfont(synth, sfont_); }
   void TakeBack(fluid_synth_t* synth) { fluid_synth_remove_sfont(synth, sfont_); }
 
  private:
+  // The loaded banks and the threads loading more. The threads are the last
+  // member: they end before the banks and the lock they use go.
+  struct Store {
+    std::mutex lock;
+    std::map<std::pair<std::string, int>, std::shared_ptr<Bank>> loaded;
+    std::mutex loadersLock;
+    std::vector<std::jthread> loaders;
+  };
+  static Store& TheStore() {
+    static Store store;
+    return store;
+  }
+
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
   fluid_sfont_t* sfont_ = nullptr;
 };
 
+namespace {
+
+// 1 or 2 as asked; anything else chooses by the number of processors.
+int PartsFor(int parts) {
+  if (parts == 1 || parts == 2) return parts;
+  return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+}  // namespace
+
+void Synthesizer::Preload(const std::string& path, int parts) {
+  SilenceFluidSynthLog();
+  Bank::LoadInBackground(path, PartsFor(parts));
+}
+
+void Synthesizer::FinishPreloads() { Bank::WaitForBackgroundLoads(); }
+
 HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out, int parts) {
   out.reset();
   SilenceFluidSynthLog();
-  if (parts != 1 && parts != 2) parts = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  parts = PartsFor(parts);
   std::vector<std::shared_ptr<Bank>> banks;
   if (const HRESULT hr = Bank::ForPath(path, parts, banks); FAILED(hr)) return hr;
   std::shared_ptr<Synthesizer> synth(new Synthesizer());

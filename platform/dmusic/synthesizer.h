@@ -87,6 +87,12 @@ class Synthesizer {
   // the first time. Fails with DMUS_E_CANNOT_OPEN_PORT when it cannot be loaded.
   // parts: 1 or 2 (see above); 0 chooses by the number of processors.
   static HRESULT Acquire(const std::string& path, std::shared_ptr<Synthesizer>& out, int parts = 0);
+  // Starts loading the SoundFont at path in a thread of its own, as Acquire with
+  // the same parts would, so that a later Acquire finds it loaded. A SoundFont
+  // that cannot be loaded is left for Acquire to report.
+  static void Preload(const std::string& path, int parts = 0);
+  // Waits until the loads Preload started have ended.
+  static void FinishPreloads();
 
   ~Synthesizer();
   Synthesizer(const Synthesizer&) = delete;

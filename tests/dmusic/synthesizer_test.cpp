@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <vector>
 
+#include "platform/core/error_text.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/synthesizer.h"
 #include "tests/dmusic/test_media.h"
@@ -103,6 +106,26 @@ TEST(Synthesizer, TwoHalvesSoundAsOneAndRepeatExactly) {
   std::shared_ptr<platform::Synthesizer> missing;
   EXPECT_EQ(platform::Synthesizer::Acquire(dir.File("none.sf2"), missing), DMUS_E_CANNOT_OPEN_PORT);
   EXPECT_FALSE(missing);
+}
+
+// A preloaded SoundFont is already loaded when the synthesiser is made: it
+// plays even after its file has gone. A file that cannot load is still
+// refused, with its reason, by the synthesiser that needs it.
+TEST(Synthesizer, APreloadedSoundFontIsReadyWhenNeeded) {
+  testing_support::TempDir dir;
+  const std::string font = dir.File("preloaded.sf2"), broken = dir.File("broken.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.2);
+  std::ofstream(broken) << "RIFF\4\0\0\0sfbkjunk";
+  platform::Synthesizer::Preload(font, 2);
+  platform::Synthesizer::Preload(broken, 1);
+  platform::Synthesizer::FinishPreloads();
+  ASSERT_EQ(std::remove(font.c_str()), 0);
+  std::shared_ptr<platform::Synthesizer> synth;
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, synth, 2), S_OK);
+  const std::vector<float> played = Play(*synth);
+  EXPECT_GT(*std::max_element(played.begin(), played.end()), 0.01f);
+  EXPECT_EQ(platform::Synthesizer::Acquire(broken, synth, 1), DMUS_E_CANNOT_OPEN_PORT);
+  EXPECT_NE(platform::TakeErrorText().find("broken.sf2 cannot be loaded"), std::string::npos);
 }
 
 TEST(Synthesizer, EveryNoteEndsInTheHalfItSoundsIn) {

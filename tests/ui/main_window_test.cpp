@@ -9,7 +9,9 @@
 #include <filesystem>
 
 #include "base/files_to_add.h"
+#include "convert/main_window_ids.h"
 #include "engine/segment_playback.h"
+#include "platform/dmusic/synthesizer.h"
 #include "platform/registry/registry.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
@@ -394,6 +396,34 @@ TEST_F(MainWindowTest, ClosingDuringABatchStopsTheWorkerFirstAndLeavesNoFileBehi
   EXPECT_EQ(Count(lines, "Thread - ok"), 1);
   EXPECT_TRUE(LogHas({"Message: DESTROY", "    RemoveDirectMusic"}));
   EXPECT_EQ(g_DebugLog.Indent(), 0);
+}
+
+// The first device's SoundFont loads when the window opens and a chosen one's
+// when it is chosen: an audition finds it loaded, even with its file gone.
+TEST_F(MainWindowTest, TheDevicesSoundFontIsLoadedBeforePlayFile) {
+  const std::string second = temp_.File("second.sf2");
+  dmusic_test::WriteTestSoundFont(second, 0.05);
+  platform::PortInfo other = Port(u"Second");
+  other.path = second;
+  other.guid = platform::GuidFromName(second);
+  platform::SetPortTableForTesting(std::vector<platform::PortInfo>{Port(u"First"), other});
+  toolkit_.QueueOpenFiles(std::vector<std::string>{MidiFile("song.mid")});
+  Run([&](FakeDialog& dialog) {
+    dialog.Click(IDC_ADDFILE);
+    dialog.SelectListItem(kList, 0);
+    dialog.Choose(IDC_DEVICE, 1);
+    platform::Synthesizer::FinishPreloads();
+    std::filesystem::remove(soundFont_);
+    std::filesystem::remove(second);
+    dialog.Click(IDC_PLAYFILE);
+    dialog.Click(IDC_STOPPLAYING);
+    dialog.Choose(IDC_DEVICE, 0);
+    dialog.Click(IDC_PLAYFILE);
+    dialog.Click(IDC_STOPPLAYING);
+    dialog.Click(IDOK);
+  });
+  EXPECT_TRUE(toolkit_.MessageBoxes().empty());
+  EXPECT_EQ(Count(LogLines(), "    ConfigureSynthesizer"), 2);
 }
 
 TEST_F(MainWindowTest, ExitStopsAPlayingAuditionBeforeTheEngineGoesAndSkipsTheCloseSteps) {
