@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config g++ clang
+  build-essential cmake ninja-build pkg-config g++ clang clang-format
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libfluidsynth-dev fluidsynth libmp3lame-dev lame
