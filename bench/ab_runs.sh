@@ -7,7 +7,9 @@
 #
 # One line per run: round, build (old/new), load (idle/busy), and the bench's
 # speed, fluidsynth and ratio figures. Outputs go to $AB_OUT (default
-# /tmp/halvane-ab), in OLD-idle, OLD-busy, NEW-idle and NEW-busy.
+# /tmp/halvane-ab), in OLD-idle, OLD-busy, NEW-idle and NEW-busy. $AB_ARGS adds
+# options to every run of both builds (AB_ARGS="--format mp3": MP3 against
+# fluidsynth | lame, and the MP3s are compared).
 set -euo pipefail
 if [ $# -lt 4 ]; then
   echo "usage: $0 OLD_BENCH NEW_BENCH ROUNDS FILE.mid..." >&2
@@ -16,6 +18,9 @@ fi
 old=$1 new=$2 rounds=$3
 shift 3
 out=${AB_OUT:-/tmp/halvane-ab}
+read -r -a extra <<< "${AB_ARGS:-}"
+extension=wav
+case " ${AB_ARGS:-} " in *" --format mp3 "*) extension=mp3 ;; esac
 mkdir -p "$out/xdg"
 export XDG_CONFIG_HOME="$out/xdg"
 
@@ -33,7 +38,7 @@ for round in $(seq 1 "$rounds"); do
         (while :; do :; done) &
         loop=$!
       fi
-      figures=$("$bench" --out "$out/$side-$load" --compare "${flag[@]}" "$@" | grep -E '^(speed|fluidsynth|ratio):' |
+      figures=$("$bench" --out "$out/$side-$load" --compare "${extra[@]}" "${flag[@]}" "$@" | grep -E '^(speed|fluidsynth|ratio):' |
         tr '\n' ' ')
       [ -n "$loop" ] && kill "$loop"
       echo "round $round $side $load: $figures"
@@ -45,8 +50,8 @@ status=0
 for file in "$@"; do
   name=$(basename "${file%.*}")
   for other in old-busy new-idle new-busy; do
-    if ! cmp -s "$out/old-idle/$name.wav" "$out/$other/$name.wav"; then
-      echo "DIFFERENT: $name.wav in old-idle and $other"
+    if ! cmp -s "$out/old-idle/$name.$extension" "$out/$other/$name.$extension"; then
+      echo "DIFFERENT: $name.$extension in old-idle and $other"
       status=1
     fi
   done

@@ -265,6 +265,11 @@ void CPerformance::FadeOutIn(DWORD ms) {
 
 bool CPerformance::IsSetUp() const { return Core() != nullptr; }
 
+bool CPerformance::SetSpareWork(PieceSharing::SpareWork work, const void* owner) {
+  const std::shared_ptr<PerformanceCore> core = Core();
+  return core ? core->SetSpareWork(std::move(work), owner) : work == nullptr;
+}
+
 std::uint64_t CPerformance::ClippedSamples() const {
   const std::shared_ptr<PerformanceCore> core = Core();
   return core ? core->ClippedSamples() : 0;

@@ -16,6 +16,7 @@
 
 #include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
+#include "platform/dmusic/piece_sharing.h"
 
 namespace platform {
 
@@ -79,6 +80,11 @@ class CPerformance final
   void FadeOutIn(DWORD ms);
   // True from InitAudio to CloseDown: only then can anything sound.
   bool IsSetUp() const;
+  // Gives the synthesiser's helper thread owner's job for its spare time, as
+  // encoding the recording being made (see PieceSharing::SetSpareWork); an empty
+  // one removes owner's job. False when the job is not taken: nothing is set up,
+  // or the synthesiser renders on one thread.
+  bool SetSpareWork(PieceSharing::SpareWork work, const void* owner);
   // Samples clamped to 16 bits since the last InitAudio.
   std::uint64_t ClippedSamples() const;
   // Messages allocated and not yet freed.

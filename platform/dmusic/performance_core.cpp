@@ -667,6 +667,17 @@ void PerformanceCore::FadeTowardTheEnd(float* interleaved, std::int64_t first, s
   }
 }
 
+bool PerformanceCore::SetSpareWork(PieceSharing::SpareWork work, const void* owner) {
+  std::shared_ptr<Synthesizer> synth;
+  {
+    std::lock_guard lock(renderLock_);
+    if (shutDown_.load()) return work == nullptr;
+    synth = synth_;
+  }
+  // Outside the render lock: the call waits for a step of the job under way.
+  return synth != nullptr && synth->SetSpareWork(std::move(work), owner);
+}
+
 void PerformanceCore::FadeOutIn(DWORD ms) {
   std::lock_guard lock(renderLock_);
   const std::int64_t end = consumed_.load() + static_cast<std::int64_t>(ms) * kSampleRate / 1000;

@@ -123,6 +123,9 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   // last kFadeFrames fading to silence, and keeps it silent until a segment
   // plays again: for a recording that must stop while sound remains.
   void FadeOutIn(DWORD ms);
+  // A job for the spare time of the synthesiser's helper thread (see
+  // Synthesizer::SetSpareWork); false when it is not taken.
+  bool SetSpareWork(PieceSharing::SpareWork work, const void* owner);
   // Samples clamped to 16 bits since InitAudio.
   std::uint64_t ClippedSamples() const { return clipped_.load(); }
   // Frames handed out by Render since InitAudio.

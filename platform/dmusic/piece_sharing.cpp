@@ -128,8 +128,28 @@ void PieceSharing::Run(int pieces) {
   }
 }
 
+void PieceSharing::SetSpareWork(SpareWork work, const void* owner) {
+  std::lock_guard lock(spareLock_);
+  if (!work && owner != spareOwner_) return;
+  hasSpare_.store(static_cast<bool>(work), std::memory_order_release);
+  spareOwner_ = work ? owner : nullptr;
+  spare_ = std::move(work);
+  // A sleeping helper starts on the new job: the state changes (the pieces of a
+  // set under way stay as they are) and it is woken.
+  if (spare_ && (state_.fetch_add(kSetUnit, std::memory_order_acq_rel) & kHelperWaits) != 0) state_.notify_all();
+}
+
+bool PieceSharing::SpareStep(bool urgent) {
+  if (!hasSpare_.load(std::memory_order_acquire)) return false;
+  std::lock_guard lock(spareLock_);
+  return spare_ && spare_(urgent);
+}
+
 void PieceSharing::RunHelper() {
   for (;;) {
+    if ((state_.load(std::memory_order_acquire) & kStop) != 0) return;
+    // A job that has fallen behind first: the caller takes this thread's pieces.
+    if (SpareStep(true)) continue;
     int row = 0, piece = 0;
     std::uint32_t seen = 0;
     if (Take(false, row, piece, seen)) {
@@ -138,6 +158,7 @@ void PieceSharing::RunHelper() {
       continue;
     }
     if ((seen & kStop) != 0) return;
+    if (SpareStep(false)) continue;
     SleepUntilChanged(seen, false);
   }
 }

@@ -7,11 +7,20 @@
 // (the machine is busy with other work) the caller does the pieces the helper has
 // not started, and waits only for a piece the helper is in the middle of, which is
 // short. The helper sleeps between sets; it is woken when one is handed out.
+//
+// The helper's spare time can carry one more job that must run in order, one
+// step at a time (encoding the sound being rendered): the helper does a step of
+// it whenever it finds no piece to take, between sets too, and sleeps only when
+// there is none. When the job has fallen behind, its steps come before the
+// helper's pieces, and the caller takes those pieces over. So on two processors
+// the job fills the time the rows leave free, and takes a processor of its own
+// only when it is the larger work; no third thread competes with the two.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace platform {
@@ -37,6 +46,15 @@ class PieceSharing {
   // Does pieces pieces (at most kMaxPieces) of each row and returns when all are
   // done; what the pieces wrote is then visible to the caller.
   void Run(int pieces);
+
+  // One step of the spare-time job, on the helper thread, never two at once:
+  // true when it did a step, false when it has none to do now. urgent: do one
+  // only if the job has fallen behind.
+  using SpareWork = std::function<bool(bool urgent)>;
+  // Sets the spare-time job of owner; an empty one removes owner's job (another
+  // owner's stays). When it returns, no step of a job it replaces or removes is
+  // under way.
+  void SetSpareWork(SpareWork work, const void* owner);
 
   void SetWhoForTest(Who who) { who_.store(who); }
 
@@ -67,11 +85,17 @@ class PieceSharing {
   void Finish(int row);
   // Sleeps until the state is no longer seen (at once when it has changed).
   void SleepUntilChanged(std::uint32_t seen, bool caller);
+  // One step of the spare-time job, if there is one to do.
+  bool SpareStep(bool urgent);
   void RunHelper();
 
   Work work_;
   std::atomic<Who> who_{Who::kAnyone};
   std::atomic<std::uint32_t> state_{0};
+  std::mutex spareLock_;  // held while a step of the job is done
+  SpareWork spare_;
+  const void* spareOwner_ = nullptr;
+  std::atomic<bool> hasSpare_{false};
   std::thread helper_;
 };
 

@@ -417,6 +417,12 @@ void Synthesizer::Render(float* interleaved, int frames) {
   }
 }
 
+bool Synthesizer::SetSpareWork(PieceSharing::SpareWork work, const void* owner) {
+  if (!sharing_) return false;
+  sharing_->SetSpareWork(std::move(work), owner);
+  return true;
+}
+
 int Synthesizer::ActiveVoices() const {
   int voices = 0;
   for (const Part& part : parts_) voices += fluid_synth_get_active_voice_count(part.synth);

@@ -126,6 +126,11 @@ class Synthesizer {
   // The voices still sounding (releasing voices included).
   int ActiveVoices() const;
 
+  // Gives the helper thread that renders the halves a job for its spare time
+  // (see PieceSharing::SetSpareWork); empty removes it. False, and the job is not
+  // taken, when there is no helper (a synthesiser of one half).
+  bool SetSpareWork(PieceSharing::SpareWork work, const void* owner);
+
   // Which thread may render which pieces of the halves; for tests, which must
   // get the same samples whoever renders them.
   void SetSharingForTest(PieceSharing::Who who) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/core/error_text.h"
@@ -80,6 +83,61 @@ TEST(Synthesizer, TheSamplesDoNotDependOnWhichThreadRendersWhichHalf) {
   EXPECT_GT(*std::max_element(shared.begin(), shared.end()), 0.01f);
   for (const Who who : {Who::kCallerOnly, Who::kHelperOnly, Who::kTakingTurns})
     EXPECT_TRUE(render(who) == shared) << "sharing " << static_cast<int>(who);
+}
+
+TEST(Synthesizer, TheHelpersSpareTimeJobRunsAloneOnItAndLeavesTheSamplesAsTheyAre) {
+  testing_support::TempDir dir;
+  const std::string font = dir.File("sine.sf2");
+  dmusic_test::WriteTestSoundFont(font, 0.05);
+  std::shared_ptr<platform::Synthesizer> plain, busy, one;
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, plain, 2), S_OK);
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, busy, 2), S_OK);
+  ASSERT_EQ(platform::Synthesizer::Acquire(font, one, 1), S_OK);
+  EXPECT_FALSE(one->SetSpareWork([](bool) { return false; }, &one));
+
+  // A job far behind at first (its steps come before the helper's pieces, which
+  // the caller takes over), then one with steps for whenever the helper is free.
+  constexpr int kUrgent = 200, kSteps = 400;
+  std::atomic<int> steps{0}, inside{0}, overlaps{0}, onCaller{0};
+  const std::thread::id caller = std::this_thread::get_id();
+  ASSERT_TRUE(busy->SetSpareWork(
+      [&](bool urgent) {
+        if (steps.load() >= (urgent ? kUrgent : kSteps)) return false;
+        if (inside.fetch_add(1) != 0) overlaps.fetch_add(1);
+        if (std::this_thread::get_id() == caller) onCaller.fetch_add(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        steps.fetch_add(1);
+        inside.fetch_sub(1);
+        return true;
+      },
+      &busy));
+  EXPECT_TRUE(PlayInStretches(*busy) == PlayInStretches(*plain));
+  for (int wait = 0; wait < 500 && steps.load() < kSteps; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(steps.load(), kSteps);  // the helper goes on between stretches too
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(onCaller.load(), 0);
+
+  // Only the owner removes its job; when that returns, no step runs or follows.
+  std::atomic<bool> removed{false};
+  std::atomic<int> ran{0}, late{0};
+  busy->SetSpareWork(
+      [&](bool) {
+        if (removed.load()) late.fetch_add(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ran.fetch_add(1);
+        return true;
+      },
+      &busy);
+  busy->SetSpareWork({}, &plain);
+  const int before = ran.load();
+  for (int wait = 0; wait < 500 && ran.load() == before; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GT(ran.load(), before);
+  busy->SetSpareWork({}, &busy);
+  removed.store(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(late.load(), 0);
 }
 
 TEST(Synthesizer, TwoHalvesSoundAsOneAndRepeatExactly) {
