@@ -33,6 +33,7 @@
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
 #include "platform/core/sync.h"
+#include "platform/core/unlinked_file.h"
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
 #include "platform/shell/shell.h"
@@ -158,17 +159,18 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
   if (options.format == bench::OutputFormat::kWav) {
     if (FAILED(SaveFileWAV(outFile.c_str(), &rate))) return fail("the WAV file was not written");
   } else {
-    std::string temp = (fs::temp_directory_path() / "ovhalXXXXXX").string();
-    const int fd = ::mkstemp(temp.data());
+    std::string name = (fs::temp_directory_path() / "ovhalXXXXXX").string();
+    const int fd = ::mkstemp(name.data());
     if (fd < 0) return fail("no temporary file");
     ::close(fd);
-    const HRESULT saved = SaveFileWAV(temp.c_str(), &rate);
-    const HRESULT encoded =
-        SUCCEEDED(saved) ? wavtomp3(temp.c_str(), outFile.c_str(), static_cast<int>(rate), options.rate,
-                                    encoder ? &encoder->Result() : nullptr)
-                         : E_FAIL;
-    std::error_code ignored;
-    fs::remove(temp, ignored);
+    // The temporary WAV has no name once it is open; it goes with temp.
+    std::string reason;
+    const std::unique_ptr<platform::UnlinkedFile> temp = platform::UnlinkedFile::Take(name, reason);
+    if (!temp) return fail("no temporary file");
+    const HRESULT saved = SaveFileWAV(temp->Path().c_str(), &rate);
+    const HRESULT encoded = SUCCEEDED(saved) ? wavtomp3(temp->Path().c_str(), outFile.c_str(), static_cast<int>(rate),
+                                                        options.rate, encoder ? &encoder->Result() : nullptr)
+                                             : E_FAIL;
     if (FAILED(saved)) return fail("the temporary WAV file was not written");
     if (FAILED(encoded)) return fail("the MP3 file was not written");
   }

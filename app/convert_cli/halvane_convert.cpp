@@ -490,16 +490,15 @@ int main(int argc, char** argv) {
     Complain("Init DirectMusic Failed");
     return kExitFailed;
   }
+  EngineRemoval engine;
   const std::vector<std::string> ports = FillPorts();
   if (options.listDevices) {
     for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
     if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
-    RemoveDirectMusic();
     return ports.empty() ? kExitFailed : 0;
   }
   const std::optional<int> device = DevicePosition(options.device, ports);
   if (!device) {
-    RemoveDirectMusic();
     if (ports.empty()) {
       Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
                "~/.local/share/soundfonts");
@@ -513,14 +512,12 @@ int main(int argc, char** argv) {
     fs::create_directories(options.outDir, failure);
     if (!fs::is_directory(options.outDir, failure)) {
       Complain("--out " + options.outDir + ": the folder cannot be made");
-      RemoveDirectMusic();
       return kExitBadArguments;
     }
   }
 
   if (!CheckCaptureEffect()) {
     Complain("FindFilter Failed: the capture effect cannot be installed");
-    RemoveDirectMusic();
     return kExitFailed;
   }
 
@@ -597,11 +594,11 @@ int main(int argc, char** argv) {
     // The worker starts no other batch; it waits, idle, until the process ends.
     RequestWorkerStop();
     SetConvertedFileObserver(nullptr);
-    RemoveDirectMusic();
+    engine.Remove();
     if (options.worker) return status;
   } else {
     // The workers start the engine themselves; this process only hands out files.
-    RemoveDirectMusic();
+    engine.Remove();
     std::vector<WorkOrder> orders;
     for (const std::size_t i : toConvert) orders.push_back({plan[i].input, plan[i].folder});
     convert_cli::PoolHooks hooks;
