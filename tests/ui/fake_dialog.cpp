@@ -1,9 +1,8 @@
 #include "tests/ui/fake_dialog.h"
 
-#include "platform/window/drop_files.h"
-
 #include <algorithm>
-#include <type_traits>
+
+#include "platform/window/drop_files.h"
 
 namespace ui::testing {
 
