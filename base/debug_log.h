@@ -50,3 +50,22 @@ extern CDebugLog g_DebugLog;
 // Echoes a failure text to the developer channel (standard error), unless
 // g_DebugLog has been told not to.
 void DebugWindowPrint(const char* text);
+
+// One level deeper in g_DebugLog while it lives: IndentUp now, IndentDown when it
+// goes, or earlier at Close (once).
+class LogLevel {
+ public:
+  LogLevel() { g_DebugLog.IndentUp(); }
+  ~LogLevel() { Close(); }
+  LogLevel(const LogLevel&) = delete;
+  LogLevel& operator=(const LogLevel&) = delete;
+
+  void Close() {
+    if (!open_) return;
+    open_ = false;
+    g_DebugLog.IndentDown();
+  }
+
+ private:
+  bool open_ = true;
+};

@@ -33,12 +33,14 @@
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
 #include "platform/core/sync.h"
+#include "platform/core/unlinked_file.h"
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_template.h"
 #include "ui/headless/headless_dialog.h"
+#include "ui/headless/worker_window.h"
 
 extern char** environ;
 
@@ -157,17 +159,18 @@ FileResult RenderOurs(const bench::Options& options, DWORD port, const std::stri
   if (options.format == bench::OutputFormat::kWav) {
     if (FAILED(SaveFileWAV(outFile.c_str(), &rate))) return fail("the WAV file was not written");
   } else {
-    std::string temp = (fs::temp_directory_path() / "ovhalXXXXXX").string();
-    const int fd = ::mkstemp(temp.data());
+    std::string name = (fs::temp_directory_path() / "ovhalXXXXXX").string();
+    const int fd = ::mkstemp(name.data());
     if (fd < 0) return fail("no temporary file");
     ::close(fd);
-    const HRESULT saved = SaveFileWAV(temp.c_str(), &rate);
-    const HRESULT encoded =
-        SUCCEEDED(saved) ? wavtomp3(temp.c_str(), outFile.c_str(), static_cast<int>(rate), options.rate,
-                                    encoder ? &encoder->Result() : nullptr)
-                         : E_FAIL;
-    std::error_code ignored;
-    fs::remove(temp, ignored);
+    // The temporary WAV has no name once it is open; it goes with temp.
+    std::string reason;
+    const std::unique_ptr<platform::UnlinkedFile> temp = platform::UnlinkedFile::Take(name, reason);
+    if (!temp) return fail("no temporary file");
+    const HRESULT saved = SaveFileWAV(temp->Path().c_str(), &rate);
+    const HRESULT encoded = SUCCEEDED(saved) ? wavtomp3(temp->Path().c_str(), outFile.c_str(), static_cast<int>(rate),
+                                                        options.rate, encoder ? &encoder->Result() : nullptr)
+                                             : E_FAIL;
     if (FAILED(saved)) return fail("the temporary WAV file was not written");
     if (FAILED(encoded)) return fail("the MP3 file was not written");
   }
@@ -193,66 +196,22 @@ double RecordedSeconds() {
 // One batch through the conversion worker and a main window without a screen, and
 // what the window saw of it.
 struct WindowBatch {
-  const bench::Options* options = nullptr;
   std::vector<FileResult> results;  // in list order
   std::size_t converted = 0;
   std::string error;                // the text of an error box
   Clock::time_point start, lastEnd;
 };
 
-// The main window's controls the bench sets up or watches.
-constexpr int kList = 2003, kAbort = 2018, kFormat = 2022, kWavQuality = 2011, kMp3Quality = 2023;
-constexpr int kDevice = 2021, kTempo = 2026, kOutputDir = 2012;
-
-WindowBatch* s_batch = nullptr;  // the batch BenchWindowProc serves
-
-// The window's part: the controls as the user left them, the worker started as the
-// window starts it, Convert! pressed at once; each converted file leaving the list
-// ends its measurement.
-INT_PTR BenchWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
-  ui::Dialog& d = ui::Dlg(hDlg);
-  WindowBatch& batch = *s_batch;
-  const bench::Options& options = *batch.options;
-  switch (msg) {
-    case WM_INITDIALOG: {
-      d.ComboAddString(kFormat, "Wav");
-      d.ComboAddString(kFormat, "Mp3");
-      d.ComboSetSel(kFormat, options.format == bench::OutputFormat::kWav ? 0 : 1);
-      for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
-      d.ComboSetSel(kMp3Quality, bench::WindowMp3RatePosition(options.rate));
-      d.ComboAddString(kWavQuality, "Origin");
-      d.ComboSetSel(kWavQuality, 0);
-      d.ComboAddString(kDevice, "SoundFont");
-      d.ComboSetSel(kDevice, 0);
-      d.SliderSetRange(kTempo, 0, 100);
-      d.SliderSetPos(kTempo, static_cast<int>(options.tempo));
-      d.SetItemText(kOutputDir, options.outDir);
-      for (const std::string& file : options.files) {
-        const int at = d.ListInsertItem(kList, d.ListCount(kList), fs::path(file).filename().string());
-        d.ListSetItemText(kList, at, 1, file);
-      }
-      d.EnableItem(kAbort, false);
-      CloseHandle(CreateThread(nullptr, 0, ConversionThread, hDlg, 0, nullptr));
-      batch.start = batch.lastEnd = Clock::now();
-      SetEvent(hConvertEvent);
-      return TRUE;
-    }
-    case WM_NOTIFY: {
-      const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
-      if (record->hdr.idFrom != kList || record->hdr.code != LVN_DELETEITEM || batch.converted >= batch.results.size())
-        return TRUE;
-      // The worker waits in this call, its recording saved and not yet replaced.
-      const Clock::time_point now = Clock::now();
-      FileResult& result = batch.results[batch.converted++];
-      result.musicSeconds = RecordedSeconds();
-      result.wallSeconds = Seconds(now - batch.lastEnd);
-      result.error.clear();
-      batch.lastEnd = now;
-      return TRUE;
-    }
-    default:
-      return FALSE;
-  }
+// A file left the list: the worker waits in this call, its recording saved and not
+// yet replaced; its measurement ends.
+void FileLeft(WindowBatch& batch) {
+  if (batch.converted >= batch.results.size()) return;
+  const Clock::time_point now = Clock::now();
+  FileResult& result = batch.results[batch.converted++];
+  result.musicSeconds = RecordedSeconds();
+  result.wallSeconds = Seconds(now - batch.lastEnd);
+  result.error.clear();
+  batch.lastEnd = now;
 }
 
 // Converts the files as one batch through the worker; the wall seconds of the whole
@@ -267,23 +226,32 @@ double ConvertThroughWindow(const bench::Options& options, DWORD port, const cha
   AllocateProcessBuffers();
   g_nPortIndex[0] = port;
   g_nPortCount = 1;
-  g_bSameDirectory = 0;
-  hConvertEvent = CreateEventA(nullptr, FALSE, FALSE, "ConvertMIDI");
 
   WindowBatch batch;
-  batch.options = &options;
   batch.results.assign(options.files.size(), FileResult{0, 0, "not converted"});
-  s_batch = &batch;
-  ui::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), &BenchWindowProc,
-                               [&](const std::string& text, const std::string& caption) {
-                                 if (caption == "Error") batch.error = text;
-                                 dialog.End(0);
-                               });
+  // The controls as the user left them; Convert! pressed as soon as the worker runs.
+  ui::WorkerWindowSettings settings;
+  settings.format = options.format == bench::OutputFormat::kWav ? 0 : 1;
+  settings.mp3Rate = bench::WindowMp3RatePosition(options.rate);
+  settings.devices = {"SoundFont"};
+  settings.tempo = static_cast<int>(options.tempo);
+  settings.outDir = options.outDir;
+  settings.files = options.files;
+  ui::WorkerWindowHooks hooks;
+  hooks.started = [&batch] {
+    batch.start = batch.lastEnd = Clock::now();
+    SetEvent(hConvertEvent);
+  };
+  hooks.fileLeft = [&batch] { FileLeft(batch); };
+  ui::HeadlessDialog dialog(*ui::FindDialogTemplate(ui::IDD_MAIN), ui::WorkerWindowProcedure(settings, hooks),
+                            [&](const std::string& text, const std::string& caption) {
+                              if (caption == "Error") batch.error = text;
+                              dialog.End(0);
+                            });
   dialog.Run(0);
   // The batch ends after its box: serve the worker until it waits again.
   dialog.ServeWhile(WorkerBusy);
   const double wall = Seconds(Clock::now() - batch.start);
-  s_batch = nullptr;
   if (batch.converted < batch.results.size() && !batch.error.empty())
     batch.results[batch.converted].error = batch.error;
   results = std::move(batch.results);

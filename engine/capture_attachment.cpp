@@ -20,21 +20,20 @@ constexpr int kNameBufferSize = 4096;
 
 // Replaces the effects of the audio path's buffer with count effects from descs;
 // the path is inactive while they change and, when that works, active again.
-HRESULT ChangeBufferEffects(DWORD count, DSEFFECTDESC* descs, DWORD* results) {
+// level is the caller's.
+HRESULT ChangeBufferEffects(DWORD count, DSEFFECTDESC* descs, DWORD* results, LogLevel& level) {
   EngineState& state = g_EngineState;
   if (!state.pDirectSoundBufferInPath) {
     g_DebugLog.Print("pDirectSoundBufferInPath = NULL");
-    g_DebugLog.IndentDown();
     return E_FAIL;
   }
   if (state.pAudioPath) state.pAudioPath->Activate(FALSE);
   const HRESULT hr = state.pDirectSoundBufferInPath->SetFX(count, descs, results);
   if (FAILED(hr)) {
-    LogFailure("pDirectSoundBufferInPath->SetFX", hr);
+    LogFailure("pDirectSoundBufferInPath->SetFX", {.hr = hr, .level = &level});
     return hr;
   }
   if (state.pAudioPath) state.pAudioPath->Activate(TRUE);
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
@@ -42,13 +41,13 @@ HRESULT ChangeBufferEffects(DWORD count, DSEFFECTDESC* descs, DWORD* results) {
 
 HRESULT FindFilter() {
   g_DebugLog.Print("FindFilter");
-  g_DebugLog.IndentUp();
+  LogLevel level;
   EngineState& state = g_EngineState;
 
   platform::ComPtr<IEnumDMO> pDMOEnum;
   HRESULT hr = DMOEnum(DMOCATEGORY_AUDIO_EFFECT, DMO_ENUMF_INCLUDE_KEYED, 0, nullptr, 0, nullptr, pDMOEnum.Put());
   if (FAILED(hr)) {
-    LogFailure("DMOEnum", hr);
+    LogFailure("DMOEnum", {.hr = hr, .level = &level});
     return hr;
   }
 
@@ -61,13 +60,10 @@ HRESULT FindFilter() {
     DWORD fetched = 0;
     hr = pDMOEnum->Next(1, &clsid, &name, &fetched);
     if (FAILED(hr)) {
-      LogFailureWithoutCode("pDMOEnum->Next");
+      LogFailure("pDMOEnum->Next", {.level = &level});
       return hr;
     }
-    if (hr != S_OK) {
-      g_DebugLog.IndentDown();
-      return hr;
-    }
+    if (hr != S_OK) return hr;
     // A name that is missing or does not fit the buffer matches nothing.
     szName[0] = '\0';
     if (name != nullptr &&
@@ -87,7 +83,10 @@ HRESULT FindFilter() {
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IMediaObject,
                         state.pFilterObject.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("CoCreateInstance(DMO)", hr, "CoCreateInstance (DMO) - FAILED", platform::TakeErrorText());
+    LogFailure("CoCreateInstance(DMO)", {.hr = hr,
+                                         .echoText = "CoCreateInstance (DMO) - FAILED",
+                                         .reason = platform::TakeErrorText(),
+                                         .level = &level});
     return hr;
   }
 
@@ -96,19 +95,18 @@ HRESULT FindFilter() {
   // An instance without the capture interface has nothing to set up; the failed
   // query's code tells the caller the effect is not usable.
   if (state.pFilterCapture) state.pFilterCapture->Setup(&g_CaptureRecord);
-  g_DebugLog.IndentDown();
   return hr;
 }
 
 HRESULT SetFilter() {
   g_DebugLog.Print("SetFilter");
-  g_DebugLog.IndentUp();
+  LogLevel level;
   DWORD result = 0;  // the effect's own result is not read
-  return ChangeBufferEffects(1, &g_EngineState.FilterDesc, &result);
+  return ChangeBufferEffects(1, &g_EngineState.FilterDesc, &result, level);
 }
 
 HRESULT RemoveFilter() {
   g_DebugLog.Print("RemoveFilter");
-  g_DebugLog.IndentUp();
-  return ChangeBufferEffects(0, nullptr, nullptr);
+  LogLevel level;
+  return ChangeBufferEffects(0, nullptr, nullptr, level);
 }

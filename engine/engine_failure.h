@@ -3,32 +3,30 @@
 // texts echoed to the developer channel.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "base/debug_log.h"
 #include "platform/core/wintypes.h"
 
-enum class FailureEcho {
-  kEcho,    // both texts go to DebugWindowPrint as well
-  kNoEcho,  // the log only
+struct Failure {
+  // The failed call's code; none for a failure without a code worth showing (then
+  // only "<what> - FAILED" is logged and echoed).
+  std::optional<HRESULT> hr{};
+  // Both texts go to DebugWindowPrint as well.
+  bool echo = true;
+  // Echoed (a whole line) instead of "<what> - FAILED".
+  const char* echoText = nullptr;
+  // The reason the platform gave (which file, what the loader or the synthesiser
+  // said): logged as a line of its own after the code's line, at the same level,
+  // and echoed last unless echoReason is false; an empty reason adds nothing.
+  std::string reason{};
+  bool echoReason = true;
+  // The operation's level, which the failure closes; none: the log's level is
+  // lowered by one.
+  LogLevel* level = nullptr;
 };
 
-// Logs "<what> - FAILED", then "hr = 0x%x. %s" with hr and its description, then
-// IndentDown; then echoes "<what> - FAILED" and the description unless told not to.
-void LogFailure(const char* what, HRESULT hr, FailureEcho echo = FailureEcho::kEcho);
-
-// As LogFailure, with the reason for the failure (when not empty) as a line of
-// its own under the code's line, at the same level; the reason is not echoed.
-void LogFailureWithReason(const char* what, HRESULT hr, const std::string& reason);
-
-// As LogFailure, but echoes echoText (a whole line) instead of "<what> - FAILED".
-void LogFailure(const char* what, HRESULT hr, const char* echoText);
-
-// As the two LogFailure above, with the reason the platform gave for the failure
-// (which file, what the loader or the synthesiser said) logged after the code line
-// and, unlike LogFailureWithReason, echoed last; an empty reason adds nothing.
-void LogFailure(const char* what, HRESULT hr, FailureEcho echo, const std::string& reason);
-void LogFailure(const char* what, HRESULT hr, const char* echoText, const std::string& reason);
-
-// For failures without a code worth showing: logs "<what> - FAILED", then
-// IndentDown; echoes only that text unless told not to.
-void LogFailureWithoutCode(const char* what, FailureEcho echo = FailureEcho::kEcho);
+// Logs "<what> - FAILED", then "hr = 0x%x. %s" with the code and its description,
+// then the reason; goes one level back up; then echoes as failure says.
+void LogFailure(const char* what, const Failure& failure);

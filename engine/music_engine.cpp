@@ -65,41 +65,40 @@ HRESULT InitDirectMusic(HWND hWnd) {
   platform::RegisterMusicEngineClasses();
   EngineState& state = g_EngineState;
   g_DebugLog.Print("InitDirectMusic");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   HRESULT hr = CoCreateInstance(CLSID_DirectMusic, nullptr, kClassContext, IID_IDirectMusic8,
                                 state.pDirectMusic.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("IDirectMusic8", hr);
+    LogFailure("IDirectMusic8", {.hr = hr, .level = &level});
     return hr;
   }
   // No DirectSound object of our own: one is made when needed, for this window.
   hr = state.pDirectMusic->SetDirectSound(nullptr, hWnd);
   if (FAILED(hr)) {
-    LogFailure("pDirectMusic->SetDirectSound", hr);
+    LogFailure("pDirectMusic->SetDirectSound", {.hr = hr, .level = &level});
     return hr;
   }
   hr = CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, kClassContext, IID_IDirectMusicPerformance8,
                         state.pPerformance.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("IID_IDirectMusicPerformance8", hr);
+    LogFailure("IID_IDirectMusicPerformance8", {.hr = hr, .level = &level});
     return hr;
   }
   hr = CoCreateInstance(CLSID_DirectMusicLoader, nullptr, kClassContext, IID_IDirectMusicLoader8,
                         state.pLoader.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("IID_IDirectMusicLoader8", hr);
+    LogFailure("IID_IDirectMusicLoader8", {.hr = hr, .level = &level});
     return hr;
   }
   g_DebugLog.Print("ok");
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
 HRESULT RemoveDirectMusic() {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("RemoveDirectMusic");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   state.pFilterCapture.Reset();
   state.pFilterObject.Reset();
@@ -124,26 +123,23 @@ HRESULT RemoveDirectMusic() {
   CoUninitialize();
 
   g_DebugLog.Print("ok");
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
 int EnumerateAllPorts(DWORD index, char* name) {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("EnumerateAllPorts");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   DMUS_PORTCAPS caps = ClearedPortCaps();
   const HRESULT hr = state.pDirectMusic ? state.pDirectMusic->EnumPort(index, &caps) : S_FALSE;
   if (hr == S_FALSE) {
-    g_DebugLog.IndentDown();
     return 0;
   }
   // A port that could not be read is not offered, whatever the call left behind.
   if (FAILED(hr)) caps = ClearedPortCaps();
   name[0] = '\0';
   if (IsOfferedPort(caps)) CopyPortName(caps, name);
-  g_DebugLog.IndentDown();
   return 1;
 }
 
@@ -158,14 +154,14 @@ void PrepareSynthesizer(DWORD portIndex) {
 HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("ConfigureSynthesizer");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   // The chosen port's identity; a port that no longer exists leaves GUID_NULL,
   // the default synthesiser.
   DMUS_PORTCAPS caps = ClearedPortCaps();
   HRESULT hr = state.pDirectMusic ? state.pDirectMusic->EnumPort(portIndex, &caps) : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pDirectMusic->EnumPort", hr);
+    LogFailure("pDirectMusic->EnumPort", {.hr = hr, .level = &level});
     return E_FAIL;
   }
   if (hr == S_FALSE) caps = ClearedPortCaps();
@@ -185,14 +181,14 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
                                                            kPerformanceChannels, DMUS_AUDIOF_ALL, &params)
                           : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pPerformance->InitAudio", hr, FailureEcho::kEcho, platform::TakeErrorText());
+    LogFailure("pPerformance->InitAudio", {.hr = hr, .reason = platform::TakeErrorText(), .level = &level});
     return E_FAIL;
   }
 
   hr = state.pPerformance->CreateStandardAudioPath(DMUS_APATH_DYNAMIC_STEREO, kPerformanceChannels, TRUE,
                                                    state.pAudioPath.Put());
   if (FAILED(hr)) {
-    LogFailure("pPerformance->CreateStandardAudioPath", hr);
+    LogFailure("pPerformance->CreateStandardAudioPath", {.hr = hr, .level = &level});
     return E_FAIL;
   }
 
@@ -200,7 +196,7 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   hr = state.pAudioPath->GetObjectInPath(DMUS_PCHANNEL_ALL, DMUS_PATH_BUFFER, 0, GUID_NULL, 0,
                                          IID_IDirectSoundBuffer8, state.pDirectSoundBufferInPath.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("pAudioPath->GetObjectInPath", hr);
+    LogFailure("pAudioPath->GetObjectInPath", {.hr = hr, .level = &level});
     return hr;
   }
 
@@ -208,7 +204,7 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   BOOL autoDownload = TRUE;
   hr = state.pPerformance->SetGlobalParam(GUID_PerfAutoDownload, &autoDownload, sizeof(autoDownload));
   if (FAILED(hr)) {
-    LogFailure("pPerformance->SetGlobalParam(GUID_PerfAutoDownload)", hr);
+    LogFailure("pPerformance->SetGlobalParam(GUID_PerfAutoDownload)", {.hr = hr, .level = &level});
     return E_FAIL;
   }
 
@@ -217,7 +213,7 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   float masterTempo = MasterTempoFactor(tempoPosition);
   hr = state.pPerformance->SetGlobalParam(GUID_PerfMasterTempo, &masterTempo, sizeof(masterTempo));
   if (FAILED(hr)) {
-    LogFailure("pPerformance->SetGlobalParam(GUID_PerfMasterTempo)", hr);
+    LogFailure("pPerformance->SetGlobalParam(GUID_PerfMasterTempo)", {.hr = hr, .level = &level});
     return E_FAIL;
   }
 
@@ -225,13 +221,13 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   hr = state.pAudioPath->GetObjectInPath(0, DMUS_PATH_PERFORMANCE_GRAPH, 0, GUID_NULL, 0, IID_IDirectMusicGraph,
                                          state.pGraph.PutVoid());
   if (FAILED(hr)) {
-    LogFailure("pAudioPath->GetObjectInPath(IID_IDirectMusicGraph)", hr, FailureEcho::kNoEcho);
+    LogFailure("pAudioPath->GetObjectInPath(IID_IDirectMusicGraph)", {.hr = hr, .echo = false, .level = &level});
     return E_FAIL;
   }
 
   CMusicTool* tool = new (std::nothrow) CMusicTool();
   if (tool == nullptr) {
-    LogFailureWithoutCode("new CMusicTool", FailureEcho::kNoEcho);
+    LogFailure("new CMusicTool", {.echo = false, .level = &level});
     return E_OUTOFMEMORY;
   }
   state.pMusicTool = platform::ComPtr<CMusicTool>::Adopt(tool);
@@ -246,23 +242,22 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
 
   hr = state.pAudioPath->SetVolume(0, 0);
   if (FAILED(hr)) {
-    LogFailure("pDirectSoundBufferInPath->SetVolume(DSBVOLUME_MAX)", hr);
+    LogFailure("pDirectSoundBufferInPath->SetVolume(DSBVOLUME_MAX)", {.hr = hr, .level = &level});
     return E_FAIL;
   }
 
   LONG masterVolume = 0;
   hr = state.pPerformance->SetGlobalParam(GUID_PerfMasterVolume, &masterVolume, sizeof(masterVolume));
   if (FAILED(hr)) {
-    LogFailure("pPerformance->SetGlobalParam", hr);
+    LogFailure("pPerformance->SetGlobalParam", {.hr = hr, .level = &level});
     return hr;
   }
 
   hr = state.pDirectSoundBufferInPath->SetVolume(DSBVOLUME_MAX);
   if (FAILED(hr)) {
-    LogFailure("pDirectSoundBufferInPath->SetVolume(DSBVOLUME_MAX)", hr);
+    LogFailure("pDirectSoundBufferInPath->SetVolume(DSBVOLUME_MAX)", {.hr = hr, .level = &level});
     return E_FAIL;
   }
 
-  g_DebugLog.IndentDown();
   return S_OK;
 }

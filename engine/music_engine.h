@@ -13,6 +13,25 @@ HRESULT InitDirectMusic(HWND hWnd);
 // another, and ends the calling thread's use of the component runtime. Always S_OK.
 HRESULT RemoveDirectMusic();
 
+// Removes the engine (RemoveDirectMusic) when it goes, or earlier at Remove (once):
+// every way out of the scope that made the engine removes it.
+class EngineRemoval {
+ public:
+  EngineRemoval() = default;
+  ~EngineRemoval() { Remove(); }
+  EngineRemoval(const EngineRemoval&) = delete;
+  EngineRemoval& operator=(const EngineRemoval&) = delete;
+
+  void Remove() {
+    if (removed_) return;
+    removed_ = true;
+    RemoveDirectMusic();
+  }
+
+ private:
+  bool removed_ = false;
+};
+
 // Reads port index's capabilities: 1 when the port exists, its name written to
 // name (at least kPortNameSize bytes) if it can render through an audio path, an
 // empty string otherwise (also when the port could not be read); 0 past the last port.

@@ -31,7 +31,7 @@ int WholeSeconds(REFERENCE_TIME time) {
 HRESULT LoadMIDI(const char* path) {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("LoadMIDI");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   // The description holds any path the platform accepts; a longer one (or none)
   // cannot name a file, and the load fails as for a file that is not there.
@@ -72,7 +72,7 @@ HRESULT LoadMIDI(const char* path) {
   state.LoadRepairs.clear();
   if (FAILED(hr)) {
     state.LoadFailure = reason;
-    LogFailureWithReason("pLoader->GetObject", hr, reason);
+    LogFailure("pLoader->GetObject", {.hr = hr, .reason = reason, .echoReason = false, .level = &level});
     return hr;
   }
   state.LoadFailure.clear();
@@ -89,10 +89,9 @@ HRESULT LoadMIDI(const char* path) {
   hr = state.pSegment->SetParam(GUID_StandardMIDIFile, kAllTrackGroups, 0, 0, nullptr);
   if (FAILED(hr)) {
     state.LoadFailure = "the segment cannot be marked as a MIDI file";
-    LogFailure("pSegment->SetParam", hr);
+    LogFailure("pSegment->SetParam", {.hr = hr, .level = &level});
     return hr;
   }
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
@@ -103,14 +102,14 @@ std::vector<std::string> GetLoadRepairsMIDI() { return g_EngineState.LoadRepairs
 HRESULT PlayMIDI(BOOL notify) {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("PlayMIDI");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   if (state.pSegment) state.pSegment->SetRepeats(0);
   HRESULT hr = S_OK;
   if (notify) {
     hr = state.pPerformance ? state.pPerformance->AddNotificationType(GUID_NOTIFICATION_SEGMENT) : E_POINTER;
     if (FAILED(hr)) {
-      LogFailure("pPerformance->AddNotificationType", hr);
+      LogFailure("pPerformance->AddNotificationType", {.hr = hr, .level = &level});
       return hr;
     }
   }
@@ -121,11 +120,10 @@ HRESULT PlayMIDI(BOOL notify) {
                                                nullptr, state.pAudioPath.Get())
            : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pPerformance->PlaySegment", hr);
+    LogFailure("pPerformance->PlaySegment", {.hr = hr, .level = &level});
     return hr;
   }
   state.pSegmentState = std::move(segmentState);
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
@@ -151,21 +149,20 @@ int GetNotifyMIDI() {
 HRESULT RemoveNotifyMIDI() {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("RemoveNotifyMIDI");
-  g_DebugLog.IndentUp();
+  LogLevel level;
   const HRESULT hr =
       state.pPerformance ? state.pPerformance->RemoveNotificationType(GUID_NOTIFICATION_SEGMENT) : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pPerformance->RemoveNotificationType", hr);
+    LogFailure("pPerformance->RemoveNotificationType", {.hr = hr, .level = &level});
     return hr;
   }
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 
 HRESULT StopMIDI() {
   EngineState& state = g_EngineState;
   g_DebugLog.Print("StopMIDI");
-  g_DebugLog.IndentUp();
+  LogLevel level;
 
   // The music, and with it the recording, goes on a little after the decision to
   // stop. On a recording clock this wait renders the tail. Whatever still sounds
@@ -182,7 +179,7 @@ HRESULT StopMIDI() {
 
   HRESULT hr = state.pPerformance ? state.pPerformance->Stop(nullptr, nullptr, 0, 0) : E_POINTER;
   if (FAILED(hr)) {
-    LogFailure("pPerformance->Stop", hr);
+    LogFailure("pPerformance->Stop", {.hr = hr, .level = &level});
     return hr;
   }
   // Why a rendering may sound harsh: samples too loud for 16 bits were clamped.
@@ -190,10 +187,9 @@ HRESULT StopMIDI() {
     g_DebugLog.Print("%s samples were clipped to the 16-bit range", std::to_string(clipped).c_str());
   hr = state.pPerformance->CloseDown();
   if (FAILED(hr)) {
-    LogFailure("pPerformance->CloseDown", hr);
+    LogFailure("pPerformance->CloseDown", {.hr = hr, .level = &level});
     return hr;
   }
-  g_DebugLog.IndentDown();
   return S_OK;
 }
 

@@ -200,8 +200,7 @@ void OnRemoveAll(HWND hDlg) {
 void OnFileListNotify(HWND hDlg, const NMHDR* header) {
   if (header->code == LVN_KEYDOWN) {
     // Delete removes the selected file whenever Remove File would.
-    if (reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE &&
-        IsWindowEnabled(GetDlgItem(hDlg, IDC_REMOVEFILE)) != FALSE)
+    if (reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey == VK_DELETE && List(hDlg).IsItemEnabled(IDC_REMOVEFILE))
       OnRemoveFile(hDlg);
     return;
   }

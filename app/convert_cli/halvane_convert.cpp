@@ -34,6 +34,7 @@
 #include "base/process_state.h"
 #include "base/user_folders.h"
 #include "convert/conversion_thread.h"
+#include "convert/main_window_ids.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
@@ -44,6 +45,7 @@
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_template.h"
+#include "ui/headless/worker_window.h"
 
 namespace {
 
@@ -55,9 +57,6 @@ using convert_cli::OutputFormat;
 using convert_cli::WorkOrder;
 
 constexpr const char* kProgram = "halvane-convert";
-// The main window's controls the program sets up or watches.
-constexpr int kList = 2003, kAbort = 2018, kFormat = 2022, kWavQuality = 2011, kMp3Quality = 2023;
-constexpr int kDevice = 2021, kTempo = 2026, kOutputDir = 2012, kSameDirectory = 2014;
 // The tempo slider runs from 0 (50%) to 100 (150%).
 constexpr int kTempoSliderOffset = 50;
 constexpr int kExitFailed = 1, kExitBadArguments = 2, kExitAborted = 130;
@@ -177,7 +176,6 @@ std::string ErrorOf(const std::string& text, const std::string& path) {
 // the list.
 struct Run {
   const ConvertOptions* options = nullptr;
-  convert_cli::TerminalDialog* dialog = nullptr;
   int device = 0;
   std::deque<std::string> pending;  // the list's files, the one being converted first
   std::string error;                 // the error box of the batch that just ended
@@ -188,70 +186,50 @@ struct Run {
   convert_cli::RecordingLevels levels;     // its recording's, measured then
 };
 
-Run* s_run = nullptr;  // the run ConverterWindowProc serves
-
-// The window's part: the controls as the options set them, the worker started as
-// the window starts it; a file leaving the list is a converted file.
-INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
-  ui::Dialog& d = ui::Dlg(hDlg);
-  Run& run = *s_run;
-  const ConvertOptions& options = *run.options;
-  switch (msg) {
-    case WM_INITDIALOG: {
-      d.ComboAddString(kFormat, "Wav");
-      d.ComboAddString(kFormat, "Mp3");
-      d.ComboSetSel(kFormat, options.format == OutputFormat::kWav ? 0 : 1);
-      for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
-      d.ComboSetSel(kMp3Quality, convert_cli::Mp3RatePosition(options.mp3Rate));
-      d.ComboAddString(kWavQuality, "Origin");
-      d.ComboSetSel(kWavQuality, 0);
-      char name[kTextBufferSize];
-      for (int i = 0; i < g_nPortCount.load(); ++i) {
-        EnumerateAllPorts(g_nPortIndex[i].load(), name);
-        d.ComboAddString(kDevice, name);
-      }
-      d.ComboSetSel(kDevice, run.device);
-      d.SliderSetRange(kTempo, 0, 100);
-      d.SliderSetPos(kTempo, options.tempo - kTempoSliderOffset);
-      d.SetItemText(kOutputDir, options.outDir);
-      d.SetCheck(kSameDirectory, options.sameDir ? BST_CHECKED : BST_UNCHECKED);
-      g_bSameDirectory.store(options.sameDir ? 1 : 0);
-      d.EnableItem(kAbort, false);
-      hConvertEvent = CreateEventA(nullptr, FALSE, FALSE, "ConvertMIDI");
-      CloseHandle(CreateThread(nullptr, 0, ConversionThread, hDlg, 0, nullptr));
-      return TRUE;
-    }
-    case WM_NOTIFY: {
-      const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
-      if (record->hdr.idFrom != kList || record->hdr.code != LVN_DELETEITEM || run.pending.empty()) return TRUE;
-      FileResult result;
-      result.input = run.pending.front();
-      run.pending.pop_front();
-      if (run.removingFailed) return TRUE;
-      // The worker waits in this call with the output written, and has said what it wrote.
-      std::optional<ConvertedFile> converted;
-      convert_cli::RecordingLevels levels;
-      {
-        std::lock_guard lock(run.convertedLock);
-        converted.swap(run.converted);
-        levels = run.levels;
-      }
-      if (converted) {
-        result.output = converted->output;
-        result.reasons = converted->repairs;
-      }
-      result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
-      result.musicSeconds = levels.seconds;
-      result.peakDbfs = levels.peakDbfs;
-      result.clippedSamples = levels.clipped;
-      g_DebugLog.Print("Converted: %s -> %s%s", result.input.c_str(), result.output.c_str(),
-                       result.reasons.empty() ? "" : " (with a warning)");
-      run.finished = std::move(result);
-      return TRUE;
-    }
-    default:
-      return FALSE;
+// A file left the list (the worker waits in this call): a converted file, unless the
+// program took it off.
+void FileLeft(Run& run) {
+  if (run.pending.empty()) return;
+  FileResult result;
+  result.input = run.pending.front();
+  run.pending.pop_front();
+  if (run.removingFailed) return;
+  // The worker has written the output and said what it wrote.
+  std::optional<ConvertedFile> converted;
+  convert_cli::RecordingLevels levels;
+  {
+    std::lock_guard lock(run.convertedLock);
+    converted.swap(run.converted);
+    levels = run.levels;
   }
+  if (converted) {
+    result.output = converted->output;
+    result.reasons = converted->repairs;
+  }
+  result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
+  result.musicSeconds = levels.seconds;
+  result.peakDbfs = levels.peakDbfs;
+  result.clippedSamples = levels.clipped;
+  g_DebugLog.Print("Converted: %s -> %s%s", result.input.c_str(), result.output.c_str(),
+                   result.reasons.empty() ? "" : " (with a warning)");
+  run.finished = std::move(result);
+}
+
+// The window's controls as the options set them.
+ui::WorkerWindowSettings WindowSettings(const ConvertOptions& options, int device) {
+  ui::WorkerWindowSettings settings;
+  settings.format = options.format == OutputFormat::kWav ? 0 : 1;
+  settings.mp3Rate = convert_cli::Mp3RatePosition(options.mp3Rate);
+  char name[kTextBufferSize];
+  for (int i = 0; i < g_nPortCount.load(); ++i) {
+    EnumerateAllPorts(g_nPortIndex[i].load(), name);
+    settings.devices.emplace_back(name);
+  }
+  settings.device = device;
+  settings.tempo = options.tempo - kTempoSliderOffset;
+  settings.outDir = options.outDir;
+  settings.sameDir = options.sameDir;
+  return settings;
 }
 
 // True once Ctrl+C or SIGTERM came; a stop that came before the worker woke is
@@ -274,10 +252,11 @@ std::optional<FileResult> ConvertOne(Run& run, convert_cli::TerminalDialog& dial
     // to name when it checks the output folder.
     std::error_code ignored;
     fs::create_directories(order.folder, ignored);
-    dialog.SetItemText(kOutputDir, order.folder);
+    dialog.SetItemText(IDC_OUTPUTDIR, order.folder);
   }
-  const int at = dialog.ListInsertItem(kList, dialog.ListCount(kList), fs::path(order.input).filename().string());
-  dialog.ListSetItemText(kList, at, 1, order.input);
+  const int at =
+      dialog.ListInsertItem(IDC_FILELIST, dialog.ListCount(IDC_FILELIST), fs::path(order.input).filename().string());
+  dialog.ListSetItemText(IDC_FILELIST, at, 1, order.input);
   run.pending.push_back(order.input);
   run.finished.reset();
   run.error.clear();
@@ -298,7 +277,7 @@ std::optional<FileResult> ConvertOne(Run& run, convert_cli::TerminalDialog& dial
   }
   if (!run.pending.empty()) {
     run.removingFailed = true;
-    dialog.ListDeleteItem(kList, 0);
+    dialog.ListDeleteItem(IDC_FILELIST, 0);
     run.removingFailed = false;
   }
   if (result)
@@ -511,16 +490,15 @@ int main(int argc, char** argv) {
     Complain("Init DirectMusic Failed");
     return kExitFailed;
   }
+  EngineRemoval engine;
   const std::vector<std::string> ports = FillPorts();
   if (options.listDevices) {
     for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
     if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
-    RemoveDirectMusic();
     return ports.empty() ? kExitFailed : 0;
   }
   const std::optional<int> device = DevicePosition(options.device, ports);
   if (!device) {
-    RemoveDirectMusic();
     if (ports.empty()) {
       Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
                "~/.local/share/soundfonts");
@@ -534,14 +512,12 @@ int main(int argc, char** argv) {
     fs::create_directories(options.outDir, failure);
     if (!fs::is_directory(options.outDir, failure)) {
       Complain("--out " + options.outDir + ": the folder cannot be made");
-      RemoveDirectMusic();
       return kExitBadArguments;
     }
   }
 
   if (!CheckCaptureEffect()) {
     Complain("FindFilter Failed: the capture effect cannot be installed");
-    RemoveDirectMusic();
     return kExitFailed;
   }
 
@@ -561,7 +537,6 @@ int main(int argc, char** argv) {
   Run run;
   run.options = &options;
   run.device = *device;
-  s_run = &run;
   std::optional<convert_cli::TerminalDialog> dialog;
   InFlightLine inFlight(live && !options.quiet, plan.size());
   Outcomes outcomes(
@@ -595,13 +570,13 @@ int main(int argc, char** argv) {
       run.levels = levels;
     });
     dialog.emplace(
-        *ui::FindDialogTemplate(ui::IDD_MAIN), &ConverterWindowProc,
+        *ui::FindDialogTemplate(ui::IDD_MAIN),
+        ui::WorkerWindowProcedure(WindowSettings(options, run.device), {.fileLeft = [&run] { FileLeft(run); }}),
         [&](const std::string& text, const std::string& caption) {
           // Answered at once: the summary is the program's to give; an error ends the batch.
           if (caption == "Error") run.error = ErrorOf(text, run.pending.empty() ? std::string() : run.pending.front());
         },
         live && !options.worker, options.quiet || options.worker);
-    run.dialog = &*dialog;
     dialog->Open(0);
     int status = 0;
     if (options.worker) {
@@ -619,14 +594,11 @@ int main(int argc, char** argv) {
     // The worker starts no other batch; it waits, idle, until the process ends.
     RequestWorkerStop();
     SetConvertedFileObserver(nullptr);
-    RemoveDirectMusic();
-    if (options.worker) {
-      s_run = nullptr;
-      return status;
-    }
+    engine.Remove();
+    if (options.worker) return status;
   } else {
     // The workers start the engine themselves; this process only hands out files.
-    RemoveDirectMusic();
+    engine.Remove();
     std::vector<WorkOrder> orders;
     for (const std::size_t i : toConvert) orders.push_back({plan[i].input, plan[i].folder});
     convert_cli::PoolHooks hooks;
@@ -646,7 +618,6 @@ int main(int argc, char** argv) {
       }
     }
   }
-  s_run = nullptr;
 
   const std::vector<FileResult> results = outcomes.Results();
   const bool aborted = s_stopRequested.load();

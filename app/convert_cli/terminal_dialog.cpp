@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
+#include "convert/main_window_ids.h"
 #include "platform/core/format.h"
 
 namespace convert_cli {
 
 namespace {
 
-constexpr int kProgress = 2010, kTimeLabel = 2015;
 // The title the worker gives the window while a file plays: "Halvane -- name".
 constexpr const char* kTitlePrefix = "Halvane -- ";
 constexpr const char* kTimePrefix = "Time elapsed: ";
@@ -22,9 +22,8 @@ double MinSecSeconds(const std::string& text) {
 
 }  // namespace
 
-TerminalDialog::TerminalDialog(const ui::DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes, bool live,
-                               bool quiet)
-    : HeadlessDialog(tmpl, proc, std::move(boxes)), live_(live && !quiet), quiet_(quiet) {}
+TerminalDialog::TerminalDialog(const ui::DialogTemplate& tmpl, Procedure proc, BoxHandler boxes, bool live, bool quiet)
+    : HeadlessDialog(tmpl, std::move(proc), std::move(boxes)), live_(live && !quiet), quiet_(quiet) {}
 
 void TerminalDialog::SetTitle(const std::string& title) {
   HeadlessDialog::SetTitle(title);
@@ -41,7 +40,7 @@ void TerminalDialog::SetTitle(const std::string& title) {
 
 void TerminalDialog::SetItemText(int id, const std::string& text) {
   HeadlessDialog::SetItemText(id, text);
-  if (id != kTimeLabel || text.rfind(kTimePrefix, 0) != 0) return;
+  if (id != IDC_TIMELABEL || text.rfind(kTimePrefix, 0) != 0) return;
   std::lock_guard guard(lock_);
   time_ = text.substr(std::string(kTimePrefix).size());
   elapsed_ = MinSecSeconds(time_);
@@ -50,7 +49,7 @@ void TerminalDialog::SetItemText(int id, const std::string& text) {
 
 void TerminalDialog::ProgressSetPos(int id, int position) {
   HeadlessDialog::ProgressSetPos(id, position);
-  if (id != kProgress) return;
+  if (id != IDC_PROGRESS) return;
   std::lock_guard guard(lock_);
   percent_ = position < 0 ? 0 : position > 100 ? 100 : position;
   Redraw();

@@ -16,7 +16,7 @@ class TerminalDialog : public ui::HeadlessDialog {
  public:
   // live: redraw one line in place (standard output is a terminal); otherwise
   // nothing is shown until a file is finished. quiet: show nothing at all.
-  TerminalDialog(const ui::DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes, bool live, bool quiet);
+  TerminalDialog(const ui::DialogTemplate& tmpl, Procedure proc, BoxHandler boxes, bool live, bool quiet);
 
   void SetTitle(const std::string& title) override;
   void SetItemText(int id, const std::string& text) override;

@@ -30,9 +30,6 @@ class RealTimeOutput {
   RealTimeOutput(const RealTimeOutput&) = delete;
   RealTimeOutput& operator=(const RealTimeOutput&) = delete;
 
-  // True when a sound device plays, false when the output is silent.
-  bool HasDevice() const { return driver_ != nullptr; }
-
  private:
   RealTimeOutput(Source source, int sampleRate);
   bool OpenDevice();

@@ -128,8 +128,6 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   bool SetSpareWork(PieceSharing::SpareWork work, const void* owner);
   // Samples clamped to 16 bits since InitAudio.
   std::uint64_t ClippedSamples() const { return clipped_.load(); }
-  // Frames handed out by Render since InitAudio.
-  std::int64_t RenderedFrames() const { return consumed_.load(); }
 
  private:
   // The position of one playing segment on the sample clock.

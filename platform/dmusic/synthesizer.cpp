@@ -179,7 +179,6 @@ HRESULT Synthesizer::Acquire(const std::string& path, std::shared_ptr<Synthesize
   std::vector<std::shared_ptr<Bank>> banks;
   if (const HRESULT hr = Bank::ForPath(path, parts, banks); FAILED(hr)) return hr;
   std::shared_ptr<Synthesizer> synth(new Synthesizer());
-  synth->path_ = path;
   const int polyphony = parts == 2 ? kPolyphony / 2 : kPolyphony;
   for (std::shared_ptr<Bank>& bank : banks) {
     Part& part = synth->parts_.emplace_back();
@@ -247,11 +246,6 @@ std::size_t Synthesizer::HalfFor(std::uint8_t status, int key, bool noteOn) {
   ++keyOn_[index];
   ++notesGiven_[keyHalf_[index]];
   return keyHalf_[index];
-}
-
-void Synthesizer::AllSoundsOff() {
-  for (Part& part : parts_) fluid_synth_all_sounds_off(part.synth, -1);
-  keyOn_.fill(0);
 }
 
 void Synthesizer::AllNotesOff() {

@@ -98,10 +98,6 @@ class Synthesizer {
   Synthesizer(const Synthesizer&) = delete;
   Synthesizer& operator=(const Synthesizer&) = delete;
 
-  const std::string& SoundFontPath() const { return path_; }
-
-  // Silences every voice at once (no release).
-  void AllSoundsOff();
   // Releases every sounding note (the release phase plays).
   void AllNotesOff();
 
@@ -177,7 +173,6 @@ class Synthesizer {
   static void RenderPiece(Part& part, int piece, int frames);
   static void Play(Part& part, const Pending& event);
 
-  std::string path_;
   std::vector<Part> parts_;
   // Sharing the notes out (see above); all touched only by the calling thread.
   std::uint16_t percussion_ = 1u << 9;

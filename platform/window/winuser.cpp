@@ -51,12 +51,6 @@ BOOL EnableWindow(HWND hWnd, BOOL enable) {
   return wasDisabled ? TRUE : FALSE;
 }
 
-BOOL IsWindowEnabled(HWND hWnd) {
-  if (hWnd == nullptr) return FALSE;
-  if (AsWindow(hWnd)->IsDialog()) return TRUE;
-  return DialogFromHandle(hWnd)->IsItemEnabled(AsWindow(hWnd)->Id()) ? TRUE : FALSE;
-}
-
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   if (hWnd == nullptr) return FALSE;
   Dialog& dialog = *DialogFromHandle(hWnd);

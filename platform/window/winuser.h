@@ -21,7 +21,6 @@ int GetDlgCtrlID(HWND hWnd);
 
 // Enables or disables a control; returns TRUE when it was disabled before.
 BOOL EnableWindow(HWND hWnd, BOOL enable);
-BOOL IsWindowEnabled(HWND hWnd);
 // A control: SW_HIDE hides it, anything else shows it. The dialog: SW_SHOWNORMAL
 // restores and shows it. Returns TRUE when it was visible before.
 BOOL ShowWindow(HWND hWnd, int nCmdShow);

@@ -19,6 +19,7 @@
 
 #include "base/process_state.h"
 #include "convert/conversion_thread.h"
+#include "convert/main_window_ids.h"
 #include "engine/capture_attachment.h"
 #include "engine/music_engine.h"
 #include "engine/segment_playback.h"
@@ -39,9 +40,11 @@ namespace fs = std::filesystem;
 using ui::testing::FakeDialog;
 using ui::testing::FakeToolkit;
 
-constexpr int kList = 2003, kConvert = 2008, kAbort = 2018, kAddFile = 2004, kChangePath = 2013;
-constexpr int kOutputDir = 2012, kSameDirectory = 2014, kDevice = 2021, kFormat = 2022, kMp3Quality = 2023;
-constexpr int kTempo = 2026, kTimeLabel = 2015, kFileLabel = 2016;
+constexpr int kList = IDC_FILELIST, kConvert = IDC_CONVERT, kAbort = IDC_ABORT, kAddFile = IDC_ADDFILE,
+              kChangePath = IDC_CHANGEWAVPATH;
+constexpr int kOutputDir = IDC_OUTPUTDIR, kSameDirectory = IDC_SAMEDIRECTORY, kDevice = IDC_DEVICE,
+              kFormat = IDC_FORMAT, kMp3Quality = IDC_MP3QUALITY;
+constexpr int kTempo = IDC_TEMPO, kTimeLabel = IDC_TIMELABEL, kFileLabel = IDC_FILELABEL;
 
 // The recording holds the music, its release (the test SoundFont's 0.1 s, found by
 // 100 ms polls) and the 700 ms tail.
@@ -218,8 +221,8 @@ class ConversionThreadTest : public CaptureFixture {
         d.ComboSetSel(kFormat, 0);
         for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
         d.ComboSetSel(kMp3Quality, 2);
-        d.ComboAddString(2011, "Origin");
-        d.ComboSetSel(2011, 0);
+        d.ComboAddString(IDC_WAVQUALITY, "Origin");
+        d.ComboSetSel(IDC_WAVQUALITY, 0);
         d.ComboAddString(kDevice, "Sine");
         d.ComboSetSel(kDevice, 0);
         d.SliderSetRange(kTempo, 0, 100);

@@ -35,7 +35,7 @@ class EngineFailureTest : public ::testing::Test {
 };
 
 TEST_F(EngineFailureTest, LogsCodeInLowerCaseHexWithItsDescriptionAndEchoesBoth) {
-  LogFailure("pLoader->GetObject", static_cast<HRESULT>(0x8878122F));
+  LogFailure("pLoader->GetObject", {.hr = static_cast<HRESULT>(0x8878122F)});
   EXPECT_EQ(Log(),
             "Operation\r\n"
             "    pLoader->GetObject - FAILED\r\n"
@@ -45,29 +45,39 @@ TEST_F(EngineFailureTest, LogsCodeInLowerCaseHexWithItsDescriptionAndEchoesBoth)
 }
 
 TEST_F(EngineFailureTest, SmallCodeHasNoLeadingZeros) {
-  LogFailure("Step", S_FALSE);
+  LogFailure("Step", {.hr = S_FALSE});
   EXPECT_EQ(Log(), "Operation\r\n    Step - FAILED\r\n    hr = 0x1. Call successful, but returned FALSE");
 }
 
 TEST_F(EngineFailureTest, NoEchoWritesTheLogOnly) {
-  LogFailure("InsertTool", E_FAIL, FailureEcho::kNoEcho);
+  LogFailure("InsertTool", {.hr = E_FAIL, .echo = false});
   EXPECT_EQ(Log(), "Operation\r\n    InsertTool - FAILED\r\n    hr = 0x80004005. An undetermined error occurred");
   EXPECT_EQ(Echo(), "");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
 
 TEST_F(EngineFailureTest, DifferentEchoTextKeepsTheLogText) {
-  LogFailure("CoCreateInstance(DMO)", REGDB_E_CLASSNOTREG, "CoCreateInstance (DMO) - FAILED");
+  LogFailure("CoCreateInstance(DMO)", {.hr = REGDB_E_CLASSNOTREG, .echoText = "CoCreateInstance (DMO) - FAILED"});
   EXPECT_EQ(Log(), "Operation\r\n    CoCreateInstance(DMO) - FAILED\r\n    hr = 0x80040154. Class not registered");
   EXPECT_EQ(Echo(), "CoCreateInstance (DMO) - FAILED\nClass not registered\n");
 }
 
 TEST_F(EngineFailureTest, WithoutCodeLogsOneLine) {
-  LogFailureWithoutCode("new CMusicTool", FailureEcho::kNoEcho);
-  LogFailureWithoutCode("pDMOEnum->Next");
+  LogFailure("new CMusicTool", {.echo = false});
+  LogFailure("pDMOEnum->Next", {});
   EXPECT_EQ(Log(), "Operation\r\n    new CMusicTool - FAILED\r\npDMOEnum->Next - FAILED");
   EXPECT_EQ(Echo(), "pDMOEnum->Next - FAILED\n");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
+}
+
+TEST_F(EngineFailureTest, AFailureInAnOperationOfItsOwnClosesThatLevelOnce) {
+  {
+    LogLevel level;
+    LogFailure("Step", {.hr = E_FAIL, .echo = false, .level = &level});
+    EXPECT_EQ(g_DebugLog.Indent(), 1);
+  }
+  EXPECT_EQ(g_DebugLog.Indent(), 1);
+  EXPECT_EQ(Log(), "Operation\r\n        Step - FAILED\r\n        hr = 0x80004005. An undetermined error occurred");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/shell_handles.h"
+#include "convert/main_window_ids.h"
 #include "output/mp3_transcoder.h"
 #include "platform/dmusic/synthesizer_version.h"
 #include "platform/window/winuser.h"
@@ -87,7 +88,7 @@ TEST_F(AboutDialogTest, OkEnterEscapeAndTheCloseBoxEndItWithoutOpeningAnything) 
   for (const auto& ending : endings) {
     bool openBefore = false, ended = false;
     const INT_PTR result = Run([&](FakeDialog& dialog) {
-      dialog.Send(WM_COMMAND, MAKEWPARAM(2001, BN_CLICKED), 0);  // no control of this dialog
+      dialog.Send(WM_COMMAND, MAKEWPARAM(IDC_ABOUT, BN_CLICKED), 0);  // no control of this dialog
       openBefore = !dialog.Ended();
       ending.act(dialog);
       ended = dialog.Ended();

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "convert/main_window_ids.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
@@ -150,20 +151,20 @@ TEST_F(AuditionSoundTest, PlayFileSoundsAtTheChosenTempoAndStopPlayingFallsSilen
   double stopAfter = 0;
   bool stopShownWhilePlaying = false;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
-    dialog.MoveSlider(2026, 0);
-    dialog.SelectListItem(2003, 0);
-    dialog.Click(2007);
-    stopShownWhilePlaying = dialog.IsItemVisible(2017);
+    dialog.Click(IDC_ADDFILE);
+    dialog.MoveSlider(IDC_TEMPO, 0);
+    dialog.SelectListItem(IDC_FILELIST, 0);
+    dialog.Click(IDC_PLAYFILE);
+    stopShownWhilePlaying = dialog.IsItemVisible(IDC_STOPPLAYING);
     std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-    dialog.Click(2017);
-    dialog.MoveSlider(2026, 50);
-    dialog.SelectListItem(2003, 1);
-    dialog.Click(2007);
+    dialog.Click(IDC_STOPPLAYING);
+    dialog.MoveSlider(IDC_TEMPO, 50);
+    dialog.SelectListItem(IDC_FILELIST, 1);
+    dialog.Click(IDC_PLAYFILE);
     const auto played = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     const auto stopping = Clock::now();
-    dialog.Click(2017);
+    dialog.Click(IDC_STOPPLAYING);
     stopAfter = Seconds(stopping - played);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     dialog.Click(IDOK);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "convert/main_window_ids.h"
 #include "tests/ui/fake_dialog.h"
 #include "ui/dialog_template.h"
 #include "ui/drawing_helpers.h"
@@ -104,10 +105,10 @@ TEST(RedrawButton, PassesIconTooltipAndStyleAndAllowsNoTooltip) {
     RedrawButton(GetDlgItem(dialog.Handle(), IDOK), &record);
     record.words[kDecorationIcon] = 201;
     record.words[kDecorationTooltip] = 0;
-    RedrawButton(GetDlgItem(dialog.Handle(), 2001), &record);
+    RedrawButton(GetDlgItem(dialog.Handle(), IDC_ABOUT), &record);
     refusedDialogHandle = RedrawButton(dialog.Handle(), &record) == FALSE;
     exitButton = dialog.Decoration(IDOK);
-    about = dialog.Decoration(2001);
+    about = dialog.Decoration(IDC_ABOUT);
     EndDialog(dialog.Handle(), 0);
   });
   ScopedToolkit scoped(toolkit);
@@ -128,16 +129,16 @@ TEST(WindowFunctions, TextIsCutToTheBufferAndStatesAnswerLikeWindows) {
   HWND control = nullptr;
   toolkit.SetScript(ui::IDD_MAIN, [&](FakeDialog& dialog) {
     HWND hDlg = dialog.Handle();
-    SetDlgItemTextA(hDlg, 2012, "/home/user/music");
+    SetDlgItemTextA(hDlg, IDC_OUTPUTDIR, "/home/user/music");
     char buffer[6];
-    copied = GetDlgItemTextA(hDlg, 2012, buffer, sizeof buffer);
+    copied = GetDlgItemTextA(hDlg, IDC_OUTPUTDIR, buffer, sizeof buffer);
     cut = buffer;
-    wasDisabled = EnableWindow(GetDlgItem(hDlg, 2005), FALSE);
-    wasDisabledAfter = EnableWindow(GetDlgItem(hDlg, 2005), TRUE);
+    wasDisabled = EnableWindow(GetDlgItem(hDlg, IDC_REMOVEFILE), FALSE);
+    wasDisabledAfter = EnableWindow(GetDlgItem(hDlg, IDC_REMOVEFILE), TRUE);
     missing = SetDlgItemTextA(hDlg, 4242, "x");
-    control = GetDlgItem(hDlg, 2012);
-    EXPECT_EQ(GetDlgItem(hDlg, 2012), control);  // the same handle every time
-    EXPECT_EQ(GetDlgCtrlID(control), 2012);
+    control = GetDlgItem(hDlg, IDC_OUTPUTDIR);
+    EXPECT_EQ(GetDlgItem(hDlg, IDC_OUTPUTDIR), control);  // the same handle every time
+    EXPECT_EQ(GetDlgCtrlID(control), IDC_OUTPUTDIR);
     EXPECT_EQ(GetDlgItem(hDlg, 4242), nullptr);
     EndDialog(hDlg, 7);
   });

@@ -1,30 +1,25 @@
-// A dialog toolkit for tests: dialogs are plain records built from the real
-// templates, every facade call is recorded, boxes answer from a script, and tests
+// A dialog toolkit for tests: dialogs are the headless dialog's records built from
+// the real templates (ui/headless/headless_dialog.h, threads included), every facade
+// call that changes something is recorded, boxes answer from a script, and tests
 // play the user's part (clicks, keys, the close box) while the dialog runs.
 //
-// Threads, as with the Qt toolkit and SendMessage: the thread that runs a dialog owns
-// it; a facade call from any other thread is queued for the owner and waits until the
-// owner serves it, which it does in ServeWhile, in ServeUntil (the script waiting),
-// and while one of its boxes or file dialogs is up. A call still waiting when the
-// dialog ends is dropped and answers empty/0/-1, as a message to a destroyed window.
-// The list view and the slider notify exactly as the Qt toolkit does
-// (platform/window/dialog.h).
+// The dialog's thread serves other threads' calls in ServeWhile, in ServeUntil (the
+// script waiting), and while one of its boxes or file dialogs is up. A call still
+// waiting when the dialog ends is dropped and answers empty/0/-1.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/window/dialog.h"
 #include "ui/dialog_template.h"
+#include "ui/headless/headless_dialog.h"
 
 namespace ui::testing {
 
@@ -49,7 +44,7 @@ struct FolderCall {
 
 class FakeToolkit;
 
-class FakeDialog : public Dialog {
+class FakeDialog : public HeadlessDialog {
  public:
   FakeDialog(FakeToolkit& toolkit, const DialogTemplate& tmpl, DLGPROC proc);
 
@@ -81,53 +76,29 @@ class FakeDialog : public Dialog {
   // --- what happened ----------------------------------------------------------------
   // Every facade call that changes something, as "Name id args" lines, in order.
   std::vector<std::string> Calls() const;
-  bool Ended() const;
-  INT_PTR Result() const;
-  ButtonDecoration Decoration(int id) const;
-  bool BroughtToFront() const;
 
-  // --- Dialog ---------------------------------------------------------------------
-  int TemplateId() const override { return template_.resourceId; }
-  bool HasItem(int id) const override;
-  INT_PTR Send(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  // --- the facade's calls, recorded ----------------------------------------------------
   void EnableItem(int id, bool enable) override;
-  bool IsItemEnabled(int id) const override;
   void ShowItem(int id, bool show) override;
-  bool IsItemVisible(int id) const override;
   void SetItemText(int id, const std::string& text) override;
-  std::string ItemText(int id) const override;
   void FocusItem(int id) override;
-  int FocusedItem() const override;
   void DecorateButton(int id, const ButtonDecoration& decoration) override;
   void SetCheck(int id, UINT state) override;
-  UINT GetCheck(int id) const override;
   int ComboAddString(int id, const std::string& text) override;
   void ComboResetContent(int id) override;
-  int ComboCount(int id) const override;
-  std::string ComboText(int id, int index) const override;
   void ComboSetSel(int id, int index) override;
-  int ComboGetSel(int id) const override;
   void SliderSetRange(int id, int minimum, int maximum) override;
   void SliderSetPos(int id, int position) override;
-  int SliderGetPos(int id) const override;
   void SliderSetTick(int id, int position) override;
-  std::vector<int> SliderTicks(int id) const override;
   void ProgressSetPos(int id, int position) override;
-  int ProgressGetPos(int id) const override;
   void ListSetFullRowSelect(int id, bool on) override;
   void ListInsertColumn(int id, int column, const std::string& title, int width) override;
-  std::vector<std::string> ListColumns(int id) const override;
   int ListInsertItem(int id, int index, const std::string& text) override;
   void ListSetItemText(int id, int item, int subItem, const std::string& text) override;
-  std::string ListItemText(int id, int item, int subItem) const override;
   bool ListDeleteItem(int id, int item) override;
   void ListDeleteAllItems(int id) override;
-  int ListCount(int id) const override;
-  int ListGetSel(int id) const override;
   void ListSetSel(int id, int item) override;
   void SetTitle(const std::string& title) override;
-  std::string Title() const override;
-  RECT ClientRect() const override;
   void AcceptFiles(bool accept) override;
   void BringToFront() override;
   void End(INT_PTR result) override;
@@ -139,70 +110,16 @@ class FakeDialog : public Dialog {
  private:
   friend class FakeToolkit;
 
-  struct Control {
-    ControlKind kind;
-    std::string text;
-    bool enabled = true;
-    bool visible = true;
-    UINT check = BST_UNCHECKED;
-    std::vector<std::string> entries;  // combo entries
-    int selection = -1;                // combo selection
-    bool singleSelect = false;         // list view
-    std::vector<int> selected;         // list view: selected rows, ascending
-    int minimum = 0, maximum = 100, position = 0;
-    std::vector<int> ticks;
-    std::vector<std::string> columns;
-    std::vector<std::vector<std::string>> rows;  // list items: sub-items
-    ButtonDecoration decoration;
-  };
-
-  // A call another thread waits for.
-  struct PendingCall {
-    std::function<void()> run;
-    bool done = false;
-  };
-
-  void Record(std::string line) const;
-  Control* Find(int id);
-  const Control* Find(int id) const;
-  void Notify(int id, UINT code, int item, UINT oldState = 0, UINT newState = 0);
-  void Command(int id, UINT code);
-  // List view: one row gains or loses the selected state, then is notified.
-  void ChangeSelection(int id, int row, bool select);
-  // List view: selects item as a click does (-1: lets go of every selected row).
-  void Select(int id, int item);
-
-  // Runs f on the dialog's thread and answers what it answered (see the header).
+  // Runs f on the dialog's thread after recording line there.
   template <typename F>
-  auto OnDialogThread(F f) const -> decltype(f());
-  // Queues run for the dialog's thread; waits for it unless detached.
-  void Queue(std::function<void()> run, bool wait) const;
-  // Runs every queued call; on the dialog's thread.
-  void ServePending();
+  auto Recorded(std::string line, F f) -> decltype(f());
+  void Record(std::string line);
   // Delivers msg on the dialog's thread: at once from there, else queued without waiting.
   void Deliver(UINT msg, WPARAM wParam, LPARAM lParam);
-  // The dialog is gone: queued calls are dropped, and so are later ones.
-  void Close();
 
   FakeToolkit& toolkit_;
-  const DialogTemplate& template_;
-  DLGPROC proc_;
-  const std::thread::id thread_;
-  mutable std::recursive_mutex lock_;
-  std::map<int, Control> controls_;
-  mutable std::vector<std::string> calls_;
-  std::string title_;
-  int focus_ = 0;
-  bool ended_ = false;
-  bool broughtToFront_ = false;
-  bool acceptsFiles_ = false;
-  INT_PTR result_ = 0;
-
-  mutable std::mutex queueLock_;
-  mutable std::condition_variable queueChanged_;  // a call queued, run, or dropped
-  mutable std::deque<std::shared_ptr<PendingCall>> queue_;
-  mutable int waiters_ = 0;  // callers waiting in Queue
-  bool closed_ = false;
+  mutable std::mutex callsLock_;
+  std::vector<std::string> calls_;
 };
 
 class FakeToolkit : public Toolkit {

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "convert/main_window_ids.h"
 #include "platform/window/winuser.h"
 #include "tests/ui/fake_dialog.h"
 #include "ui/dialog_template.h"
@@ -38,15 +39,15 @@ TEST(FakeToolkitThreads, AnotherThreadsCallsWaitUntilTheDialogThreadServesThem) 
   toolkit.SetScript(ui::IDD_MAIN, [&](FakeDialog& dialog) {
     HWND hDlg = dialog.Handle();
     worker = std::thread([&, hDlg] {
-      SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(2008, BN_CLICKED), 0);
-      SetDlgItemTextA(hDlg, 2016, "File: song.mid");
+      SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CONVERT, BN_CLICKED), 0);
+      SetDlgItemTextA(hDlg, IDC_FILELABEL, "File: song.mid");
       answer = MessageBoxA(hDlg, "Can't load MIDI File", "Error", MB_OK | MB_ICONERROR);
       done = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     commandsBeforeServing = g_commands;
     EXPECT_TRUE(dialog.ServeUntil([&] { return done.load(); }));
-    label = dialog.ItemText(2016);
+    label = dialog.ItemText(IDC_FILELABEL);
   });
   g_commands = 0;
   ScopedToolkit scoped(toolkit);

@@ -20,7 +20,7 @@ namespace {
 
 using ui::testing::FakeDialog;
 
-constexpr int kList = 2003;
+constexpr int kList = IDC_FILELIST;
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
@@ -36,10 +36,10 @@ TEST_F(MainWindowTest, CreationDecoratesEveryButtonInOrderWithIconTooltipAndStyl
       if (call.rfind("DecorateButton", 0) == 0) decorations.push_back(call);
     }
     exitButton = dialog.Decoration(IDOK);
-    about = dialog.Decoration(2001);
-    removeAll = dialog.Decoration(2006);
-    removeFile = dialog.Decoration(2005);
-    dialog.Click(2001);
+    about = dialog.Decoration(IDC_ABOUT);
+    removeAll = dialog.Decoration(IDC_REMOVEALL);
+    removeFile = dialog.Decoration(IDC_REMOVEFILE);
+    dialog.Click(IDC_ABOUT);
     dialog.Click(IDOK);
   });
   // About runs its own dialog, owned by the window.
@@ -66,23 +66,26 @@ TEST_F(MainWindowTest, CreationWithTheSameDirectorySetRunsItsCommandAndSetsEvery
   int tempo = -1, mp3 = -1;
   std::string edit;
   Run([&](FakeDialog& dialog) {
-    for (int id : {2005, 2007, 2008, 2018, 2013, 2012, 2004}) enabled[id] = dialog.IsItemEnabled(id);
-    for (int id : {2007, 2017, 2011, 2023}) visible[id] = dialog.IsItemVisible(id);
-    ticks = dialog.SliderTicks(2026);
-    tempo = dialog.SliderGetPos(2026);
-    mp3 = dialog.ComboGetSel(2023);
-    edit = dialog.ItemText(2012);
+    for (int id : {IDC_REMOVEFILE, IDC_PLAYFILE, IDC_CONVERT, IDC_ABORT, IDC_CHANGEWAVPATH, IDC_OUTPUTDIR, IDC_ADDFILE})
+      enabled[id] = dialog.IsItemEnabled(id);
+    for (int id : {IDC_PLAYFILE, IDC_STOPPLAYING, IDC_WAVQUALITY, IDC_MP3QUALITY})
+      visible[id] = dialog.IsItemVisible(id);
+    ticks = dialog.SliderTicks(IDC_TEMPO);
+    tempo = dialog.SliderGetPos(IDC_TEMPO);
+    mp3 = dialog.ComboGetSel(IDC_MP3QUALITY);
+    edit = dialog.ItemText(IDC_OUTPUTDIR);
     dialog.CloseBox();
   });
   EXPECT_TRUE(LogHas({"Message: SAMEDIRECTORY", "WAV path: " + output, "InitDirectMusic"}));
   EXPECT_TRUE(LogHas({"Enumarate Ports:", "    EnumerateAllPorts", "    Port: Sine"}));
   EXPECT_EQ(Count(LogLines(), "DMO filter not installed"), 0);
-  for (int id : {2005, 2007, 2008, 2018, 2013, 2012}) EXPECT_FALSE(enabled[id]) << id;
-  EXPECT_TRUE(enabled[2004]);
-  EXPECT_TRUE(visible[2007]);
-  EXPECT_FALSE(visible[2017]);
-  EXPECT_TRUE(visible[2011]);
-  EXPECT_FALSE(visible[2023]);
+  for (int id : {IDC_REMOVEFILE, IDC_PLAYFILE, IDC_CONVERT, IDC_ABORT, IDC_CHANGEWAVPATH, IDC_OUTPUTDIR})
+    EXPECT_FALSE(enabled[id]) << id;
+  EXPECT_TRUE(enabled[IDC_ADDFILE]);
+  EXPECT_TRUE(visible[IDC_PLAYFILE]);
+  EXPECT_FALSE(visible[IDC_STOPPLAYING]);
+  EXPECT_TRUE(visible[IDC_WAVQUALITY]);
+  EXPECT_FALSE(visible[IDC_MP3QUALITY]);
   EXPECT_EQ(ticks, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90}));
   EXPECT_EQ(tempo, 50);
   EXPECT_EQ(mp3, 2);
@@ -97,15 +100,15 @@ TEST_F(MainWindowTest, FormatSwitchesTheQualityListsAndTheTempoCaptionFollowsThe
   bool mp3Shown = false, wavHidden = false, wavBack = false;
   int mp3Choice = -1;
   Run([&](FakeDialog& dialog) {
-    before = dialog.ItemText(2025);
-    dialog.Choose(2022, 1);
-    mp3Shown = dialog.IsItemVisible(2023);
-    wavHidden = !dialog.IsItemVisible(2011);
-    mp3Choice = dialog.ComboGetSel(2023);
-    dialog.Choose(2022, 0);
-    wavBack = dialog.IsItemVisible(2011) && !dialog.IsItemVisible(2023);
-    dialog.MoveSlider(2026, 0);
-    after = dialog.ItemText(2025);
+    before = dialog.ItemText(IDC_TEMPOGROUP);
+    dialog.Choose(IDC_FORMAT, 1);
+    mp3Shown = dialog.IsItemVisible(IDC_MP3QUALITY);
+    wavHidden = !dialog.IsItemVisible(IDC_WAVQUALITY);
+    mp3Choice = dialog.ComboGetSel(IDC_MP3QUALITY);
+    dialog.Choose(IDC_FORMAT, 0);
+    wavBack = dialog.IsItemVisible(IDC_WAVQUALITY) && !dialog.IsItemVisible(IDC_MP3QUALITY);
+    dialog.MoveSlider(IDC_TEMPO, 0);
+    after = dialog.ItemText(IDC_TEMPOGROUP);
     dialog.Click(IDOK);
   });
   EXPECT_EQ(before, "Tempo");
@@ -123,12 +126,12 @@ TEST_F(MainWindowTest, PortsWithoutANameAreSkippedAndTheOthersKeepTheirIndex) {
   toolkit_.QueueOpenFiles(std::vector<std::string>{song});
   int entries = 0;
   Run([&](FakeDialog& dialog) {
-    entries = dialog.ComboCount(2021);
-    dialog.Click(2004);
+    entries = dialog.ComboCount(IDC_DEVICE);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 0);
-    dialog.Choose(2021, 1);
-    dialog.Click(2007);
-    dialog.Click(2017);
+    dialog.Choose(IDC_DEVICE, 1);
+    dialog.Click(IDC_PLAYFILE);
+    dialog.Click(IDC_STOPPLAYING);
     dialog.Click(IDOK);
   });
   EXPECT_EQ(entries, 2);
@@ -157,14 +160,14 @@ TEST_F(MainWindowTest, WithoutAnySoundFontTheWindowOpensSaysHowToGetOneAndPlayin
   toolkit_.QueueOpenFiles(std::vector<std::string>{song});
   bool playEnabled = true, convertEnabled = true, removeEnabled = false;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 0);
     // Nothing to play or convert through: both stay off, the list's own buttons work.
-    playEnabled = dialog.IsItemEnabled(2007);
-    convertEnabled = dialog.IsItemEnabled(2008);
-    removeEnabled = dialog.IsItemEnabled(2005);
+    playEnabled = dialog.IsItemEnabled(IDC_PLAYFILE);
+    convertEnabled = dialog.IsItemEnabled(IDC_CONVERT);
+    removeEnabled = dialog.IsItemEnabled(IDC_REMOVEFILE);
     // Should the button be pressed all the same, the audition says why it fails.
-    SendMessageA(dialog.Handle(), WM_COMMAND, MAKEWPARAM(2007, BN_CLICKED), 0);
+    SendMessageA(dialog.Handle(), WM_COMMAND, MAKEWPARAM(IDC_PLAYFILE, BN_CLICKED), 0);
     dialog.Click(IDOK);
   });
   EXPECT_FALSE(playEnabled);
@@ -190,12 +193,12 @@ TEST_F(MainWindowTest, TheListKeepsOneItemPerPathByteForByteAndListsAMultipleCho
   std::vector<std::string> names, paths;
   bool convertEnabled = false;
   Run([&](FakeDialog& dialog) {
-    for (int i = 0; i < 4; ++i) dialog.Click(2004);
+    for (int i = 0; i < 4; ++i) dialog.Click(IDC_ADDFILE);
     for (int i = 0; i < dialog.ListCount(kList); ++i) {
       names.push_back(dialog.ListItemText(kList, i, 0));
       paths.push_back(dialog.ListItemText(kList, i, 1));
     }
-    convertEnabled = dialog.IsItemEnabled(2008);
+    convertEnabled = dialog.IsItemEnabled(IDC_CONVERT);
     dialog.Click(IDOK);
   });
   EXPECT_EQ(names, (std::vector<std::string>{"a.mid", "A.mid", "c.mid", "b.mid"}));
@@ -211,13 +214,13 @@ TEST_F(MainWindowTest, AFileRemovedFromTheListCanBeAddedAgainOnce) {
   for (int i = 0; i < 3; ++i) toolkit_.QueueOpenFiles(std::vector<std::string>{f + "/a.mid", f + "/b.mid"});
   std::vector<int> counts;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 1);
-    dialog.Click(2005);  // b goes
-    dialog.Click(2004);  // b comes back, a stays once
+    dialog.Click(IDC_REMOVEFILE);  // b goes
+    dialog.Click(IDC_ADDFILE);     // b comes back, a stays once
     counts.push_back(dialog.ListCount(kList));
-    dialog.Click(2006);
-    dialog.Click(2004);  // both come back after Remove All
+    dialog.Click(IDC_REMOVEALL);
+    dialog.Click(IDC_ADDFILE);  // both come back after Remove All
     counts.push_back(dialog.ListCount(kList));
     dialog.Click(IDOK);
   });
@@ -258,18 +261,19 @@ TEST_F(MainWindowTest, RemovingOrDeleteSelectsTheNeighbourAndAnEmptyListDisables
   int afterLast = -2, afterFirst = -2, afterOnly = -2;
   bool removeUsable = false, playUsable = false, anyUsable = true;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 2);
-    removeUsable = dialog.IsItemEnabled(2005);
-    playUsable = dialog.IsItemEnabled(2007);
-    dialog.Click(2005);
+    removeUsable = dialog.IsItemEnabled(IDC_REMOVEFILE);
+    playUsable = dialog.IsItemEnabled(IDC_PLAYFILE);
+    dialog.Click(IDC_REMOVEFILE);
     afterLast = dialog.ListGetSel(kList);  // the new last item
     dialog.SelectListItem(kList, 0);
     dialog.PressListKey(kList, VK_DELETE);  // Delete does what Remove File does
     afterFirst = dialog.ListGetSel(kList);  // the new first item
-    dialog.Click(2005);
+    dialog.Click(IDC_REMOVEFILE);
     afterOnly = dialog.ListGetSel(kList);
-    anyUsable = dialog.IsItemEnabled(2008) || dialog.IsItemEnabled(2005) || dialog.IsItemEnabled(2007);
+    anyUsable =
+        dialog.IsItemEnabled(IDC_CONVERT) || dialog.IsItemEnabled(IDC_REMOVEFILE) || dialog.IsItemEnabled(IDC_PLAYFILE);
     dialog.Click(IDOK);
   });
   EXPECT_TRUE(removeUsable);
@@ -287,7 +291,7 @@ TEST_F(MainWindowTest, APathTooLongForTheListIsRefusedWithAMessage) {
   toolkit_.QueueOpenFiles(std::vector<std::string>{longPath});
   int count = -1;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     count = dialog.ListCount(kList);
     dialog.Click(IDOK);
   });
@@ -305,18 +309,18 @@ TEST_F(MainWindowTest, AnAuditionAtTempoZeroLogsItsStepsAndABrokenFileFailsWithS
   int indentAfter = -1;
   std::string reason;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
-    dialog.MoveSlider(2026, 0);
+    dialog.Click(IDC_ADDFILE);
+    dialog.MoveSlider(IDC_TEMPO, 0);
     dialog.SelectListItem(kList, 0);
-    dialog.Click(2007);
-    dialog.Click(2017);
+    dialog.Click(IDC_PLAYFILE);
+    dialog.Click(IDC_STOPPLAYING);
     dialog.SelectListItem(kList, 1);
-    dialog.Click(2007);
+    dialog.Click(IDC_PLAYFILE);
     reason = GetLoadFailureMIDI();
-    stopShown = dialog.IsItemVisible(2017);
-    playHidden = !dialog.IsItemVisible(2007);
+    stopShown = dialog.IsItemVisible(IDC_STOPPLAYING);
+    playHidden = !dialog.IsItemVisible(IDC_PLAYFILE);
     indentAfter = g_DebugLog.Indent();
-    dialog.Click(2017);
+    dialog.Click(IDC_STOPPLAYING);
     dialog.Click(IDOK);
   });
   EXPECT_TRUE(LogHas({"Play file", "    StopMIDI", "    Port: 0", "    mPort: 0", "    Tempo: 0", "    ConfigureSynthesizer"}));
@@ -338,17 +342,17 @@ TEST_F(MainWindowTest, ConvertLocksOutAuditionsAndRemovingAndMakesTheDefaultOutp
   bool playAfterConvert = true, convertAfter = true, removeAfter = true, removeAllAfter = true;
   int countAfterDelete = 0;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 0);
-    dialog.Click(2008);
+    dialog.Click(IDC_CONVERT);
     // A selection change after Convert! does not make auditions possible again.
     dialog.SelectListItem(kList, -1);
     dialog.SelectListItem(kList, 0);
-    playAfterConvert = dialog.IsItemEnabled(2007);
-    convertAfter = dialog.IsItemEnabled(2008);
+    playAfterConvert = dialog.IsItemEnabled(IDC_PLAYFILE);
+    convertAfter = dialog.IsItemEnabled(IDC_CONVERT);
     // Until the worker has taken the top file, nothing may leave the list.
-    removeAfter = dialog.IsItemEnabled(2005);
-    removeAllAfter = dialog.IsItemEnabled(2006);
+    removeAfter = dialog.IsItemEnabled(IDC_REMOVEFILE);
+    removeAllAfter = dialog.IsItemEnabled(IDC_REMOVEALL);
     dialog.PressListKey(kList, VK_DELETE);
     countAfterDelete = dialog.ListCount(kList);
     dialog.Click(IDOK);
@@ -374,9 +378,9 @@ TEST_F(MainWindowTest, ClosingDuringABatchStopsTheWorkerFirstAndLeavesNoFileBehi
   std::filesystem::create_directories(output);
   bool playing = false;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
-    dialog.Click(2008);
-    playing = dialog.ServeUntil([&] { return dialog.ItemText(2016) == "File: long.mid"; });
+    dialog.Click(IDC_ADDFILE);
+    dialog.Click(IDC_CONVERT);
+    playing = dialog.ServeUntil([&] { return dialog.ItemText(IDC_FILELABEL) == "File: long.mid"; });
     dialog.CloseBox();
   });
   EXPECT_TRUE(playing);
@@ -430,9 +434,9 @@ TEST_F(MainWindowTest, ExitStopsAPlayingAuditionBeforeTheEngineGoesAndSkipsTheCl
   toolkit_.QueueOpenFiles(std::vector<std::string>{MidiFile("song.mid")});
   const HBITMAP background = g_hBackgroundBitmap;
   Run([&](FakeDialog& dialog) {
-    dialog.Click(2004);
+    dialog.Click(IDC_ADDFILE);
     dialog.SelectListItem(kList, 0);
-    dialog.Click(2007);
+    dialog.Click(IDC_PLAYFILE);
     dialog.Click(IDOK);
   });
   EXPECT_EQ(toolkit_.QuitRequests(), 1);
@@ -449,7 +453,7 @@ TEST_F(MainWindowTest, EnterWithoutAFocusedPushButtonExitsAndEscapeDoesNothing) 
   Run([&](FakeDialog& dialog) {
     dialog.PressEscape();
     endedByEscape = dialog.Ended();
-    dialog.FocusItem(2012);  // the edit box, not a push button
+    dialog.FocusItem(IDC_OUTPUTDIR);  // the edit box, not a push button
     dialog.PressEnter();
   });
   EXPECT_FALSE(endedByEscape);
@@ -522,7 +526,8 @@ TEST_F(MainWindowTest, LabelsAreTransparentAndTheListedControlsKeepSystemColours
   std::map<int, INT_PTR> answers;
   std::map<int, int> modes;
   Run([&](FakeDialog& dialog) {
-    for (int id : {ui::kNoId, 2012, 1999, 1998, 1997, 2025, 2026, 2014, 2016, 2015}) {
+    for (int id : {ui::kNoId, IDC_OUTPUTDIR, IDC_CONVERTERGROUP, IDC_OUTPUTGROUP, IDC_PROGRESSGROUP, IDC_TEMPOGROUP,
+                   IDC_TEMPO, IDC_SAMEDIRECTORY, IDC_FILELABEL, IDC_TIMELABEL}) {
       RecordingContext dc;
       answers[id] = dialog.Send(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(static_cast<ui::DeviceContext*>(&dc)),
                                 reinterpret_cast<LPARAM>(GetDlgItem(dialog.Handle(), id)));
@@ -532,7 +537,8 @@ TEST_F(MainWindowTest, LabelsAreTransparentAndTheListedControlsKeepSystemColours
   });
   EXPECT_EQ(answers[ui::kNoId], reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH)));
   EXPECT_EQ(modes[ui::kNoId], TRANSPARENT);
-  for (int id : {2012, 1999, 1998, 1997, 2025, 2026, 2014, 2016, 2015}) {
+  for (int id : {IDC_OUTPUTDIR, IDC_CONVERTERGROUP, IDC_OUTPUTGROUP, IDC_PROGRESSGROUP, IDC_TEMPOGROUP, IDC_TEMPO,
+                 IDC_SAMEDIRECTORY, IDC_FILELABEL, IDC_TIMELABEL}) {
     EXPECT_EQ(answers[id], FALSE) << id;
     EXPECT_EQ(modes[id], OPAQUE) << id;
   }

@@ -36,6 +36,7 @@
 
 #include "base/debug_log.h"
 #include "base/shell_handles.h"
+#include "convert/main_window_ids.h"
 #include "platform/instance/single_instance.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/fake_dialog.h"
@@ -56,8 +57,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace {
 
-constexpr int kList = 2003;
-constexpr int kSlider = 2026;
+constexpr int kList = IDC_FILELIST;
+constexpr int kSlider = IDC_TEMPO;
 
 // What the test procedure saw, and what it does while the dialog runs.
 struct Probe {
@@ -207,29 +208,29 @@ TEST_F(QtDialogTest, MainWindowIsBuiltFromItsTemplateAndExitEndsIt) {
   EXPECT_EQ(tooltip, QStringLiteral("Exit"));
   EXPECT_TRUE(hasIcon);
   // Creation sends the check box's command once; then the user's Exit.
-  EXPECT_EQ(Commands(), (std::vector<WPARAM>{MAKEWPARAM(2014, 0), MAKEWPARAM(IDOK, BN_CLICKED)}));
+  EXPECT_EQ(Commands(), (std::vector<WPARAM>{MAKEWPARAM(IDC_SAMEDIRECTORY, 0), MAKEWPARAM(IDOK, BN_CLICKED)}));
   const std::string log = testing_support::ReadFileBytes(temp_.Path() / "log.txt");
   EXPECT_NE(log.find("\r\nMessage: OK\r\nMessage: DESTROY\r\n"), std::string::npos) << log;
 }
 
 TEST_F(QtDialogTest, EnterIsOkUnlessAPushButtonHasFocusAndEscapeIsCancel) {
   probe_.whileRunning = [&](HWND hDlg) {
-    Key(Control<QLineEdit>(hDlg, 2012), Qt::Key_Return);   // the edit box: the dialog's OK
-    Key(Control<QCheckBox>(hDlg, 2014), Qt::Key_Enter);    // the check box: also OK
-    Key(Control<QPushButton>(hDlg, 2004), Qt::Key_Return); // a push button: its own command
-    Key(Control<QLineEdit>(hDlg, 2012), Qt::Key_Escape);
+    Key(Control<QLineEdit>(hDlg, IDC_OUTPUTDIR), Qt::Key_Return);     // the edit box: the dialog's OK
+    Key(Control<QCheckBox>(hDlg, IDC_SAMEDIRECTORY), Qt::Key_Enter);  // the check box: also OK
+    Key(Control<QPushButton>(hDlg, IDC_ADDFILE), Qt::Key_Return);     // a push button: its own command
+    Key(Control<QLineEdit>(hDlg, IDC_OUTPUTDIR), Qt::Key_Escape);
     EndDialog(hDlg, 5);
   };
   EXPECT_EQ(Run(), 5);
   EXPECT_EQ(Commands(), (std::vector<WPARAM>{MAKEWPARAM(IDOK, BN_CLICKED), MAKEWPARAM(IDOK, BN_CLICKED),
-                                             MAKEWPARAM(2004, BN_CLICKED), MAKEWPARAM(IDCANCEL, BN_CLICKED)}));
+                                             MAKEWPARAM(IDC_ADDFILE, BN_CLICKED), MAKEWPARAM(IDCANCEL, BN_CLICKED)}));
 }
 
 TEST_F(QtDialogTest, EscapeAloneLeavesTheMainWindowOpenAndTheCloseBoxEndsIt) {
   probe_.forwardToMain = true;
   bool visibleAfterEscape = false;
   probe_.whileRunning = [&](HWND hDlg) {
-    Key(Control<QLineEdit>(hDlg, 2012), Qt::Key_Escape);
+    Key(Control<QLineEdit>(hDlg, IDC_OUTPUTDIR), Qt::Key_Escape);
     QApplication::processEvents();
     visibleAfterEscape = Facade(hDlg).Surface()->isVisible();
     Facade(hDlg).Surface()->close();
@@ -250,7 +251,7 @@ TEST_F(QtDialogTest, BackgroundIsThePatternTiledFromTheOriginAndLabelsAreTranspa
     for (QLabel* label : Facade(hDlg).Surface()->findChildren<QLabel*>(QStringLiteral("item-static"))) {
       if (label->text() == QStringLiteral("MIDI Files")) labelFills = label->autoFillBackground();
     }
-    workerLabelFills = Control<QLabel>(hDlg, 2016)->autoFillBackground();
+    workerLabelFills = Control<QLabel>(hDlg, IDC_FILELABEL)->autoFillBackground();
     EndDialog(hDlg, 0);
   };
   Run();
@@ -292,14 +293,15 @@ TEST_F(QtDialogTest, DarkDesktopPaletteNamesForEveryControlReadOnlyFieldAndDelet
     for (QLabel* label : Facade(hDlg).Surface()->findChildren<QLabel*>(QStringLiteral("item-static"))) {
       if (label->text() == QStringLiteral("Format")) labelText = label->palette().color(QPalette::WindowText);
     }
-    QLabel* fileLabel = Control<QLabel>(hDlg, 2016);
+    QLabel* fileLabel = Control<QLabel>(hDlg, IDC_FILELABEL);
     fileLabelText = fileLabel->palette().color(QPalette::WindowText);
     fileLabelGround = fileLabel->palette().color(QPalette::Window);
-    for (int id : {2003, 2022, 2011, 2023, 2021, 2026, 2013, 2012, 2010})
+    for (int id : {IDC_FILELIST, IDC_FORMAT, IDC_WAVQUALITY, IDC_MP3QUALITY, IDC_DEVICE, IDC_TEMPO, IDC_CHANGEWAVPATH,
+                   IDC_OUTPUTDIR, IDC_PROGRESS})
       names[id] = Control<QWidget>(hDlg, id)->accessibleName();
     const std::string longPath = "/a/folder/" + std::string(300, 'x');
-    SetDlgItemTextA(hDlg, 2012, longPath.c_str());
-    auto* field = Control<QLineEdit>(hDlg, 2012);
+    SetDlgItemTextA(hDlg, IDC_OUTPUTDIR, longPath.c_str());
+    auto* field = Control<QLineEdit>(hDlg, IDC_OUTPUTDIR);
     tooltip = field->toolTip();
     readOnly = field->isReadOnly();
     fieldGround = field->palette().color(QPalette::Base);
@@ -315,10 +317,15 @@ TEST_F(QtDialogTest, DarkDesktopPaletteNamesForEveryControlReadOnlyFieldAndDelet
   const QColor ground = QColor::fromRgba(pattern->pixels[0]);
   EXPECT_GE(Contrast(labelText, ground), 128) << labelText.name().toStdString();
   EXPECT_GE(Contrast(fileLabelText, fileLabelGround), 128);
-  EXPECT_EQ(names, (std::map<int, QString>{{2003, "MIDI Files"}, {2022, "Format"}, {2011, "Quality"},
-                                           {2023, "Quality"}, {2021, "Device"}, {2026, "Tempo"},
-                                           {2013, "Choose the output folder"}, {2012, "Output folder"},
-                                           {2010, "Progress"}}));
+  EXPECT_EQ(names, (std::map<int, QString>{{IDC_FILELIST, "MIDI Files"},
+                                           {IDC_FORMAT, "Format"},
+                                           {IDC_WAVQUALITY, "Quality"},
+                                           {IDC_MP3QUALITY, "Quality"},
+                                           {IDC_DEVICE, "Device"},
+                                           {IDC_TEMPO, "Tempo"},
+                                           {IDC_CHANGEWAVPATH, "Choose the output folder"},
+                                           {IDC_OUTPUTDIR, "Output folder"},
+                                           {IDC_PROGRESS, "Progress"}}));
   EXPECT_TRUE(readOnly);
   EXPECT_EQ(fieldGround, fieldWindow);
   EXPECT_EQ(tooltip.toStdString(), "/a/folder/" + std::string(300, 'x'));
@@ -332,11 +339,11 @@ TEST_F(QtDialogTest, CallsFromAnotherThreadRunOnTheWindowThreadAndReturnWhenDone
   std::thread worker;
   probe_.whileRunning = [&](HWND hDlg) {
     worker = std::thread([&done, &textSeen, &progressSeen, hDlg] {
-      SetDlgItemTextA(hDlg, 2016, "File: song.mid");
-      ui::Dlg(hDlg).ProgressSetPos(2010, 250);  // clamped to the bar's range
-      textSeen = ui::Dlg(hDlg).ItemText(2016);
-      progressSeen = ui::Dlg(hDlg).ProgressGetPos(2010);
-      SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(2008, BN_CLICKED), 0);
+      SetDlgItemTextA(hDlg, IDC_FILELABEL, "File: song.mid");
+      ui::Dlg(hDlg).ProgressSetPos(IDC_PROGRESS, 250);  // clamped to the bar's range
+      textSeen = ui::Dlg(hDlg).ItemText(IDC_FILELABEL);
+      progressSeen = ui::Dlg(hDlg).ProgressGetPos(IDC_PROGRESS);
+      SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_CONVERT, BN_CLICKED), 0);
       done = true;
     });
     // The window thread keeps serving while the worker works.
@@ -351,7 +358,7 @@ TEST_F(QtDialogTest, CallsFromAnotherThreadRunOnTheWindowThreadAndReturnWhenDone
   EXPECT_EQ(textSeen, "File: song.mid");
   EXPECT_EQ(progressSeen, 100);
   EXPECT_TRUE(probe_.onWindowThread);
-  EXPECT_EQ(Commands(), (std::vector<WPARAM>{MAKEWPARAM(2008, BN_CLICKED)}));
+  EXPECT_EQ(Commands(), (std::vector<WPARAM>{MAKEWPARAM(IDC_CONVERT, BN_CLICKED)}));
 }
 
 TEST_F(QtDialogTest, BroadcastFromAnotherThreadReachesTheRunningDialog) {
@@ -650,7 +657,7 @@ TEST_F(QtDialogTest, AMessageBoxFromAnotherThreadBlocksThatThreadWhileTheWindowK
       modalToTheWindow = box->windowModality() == Qt::WindowModal && box->parentWidget() == Facade(hDlg).Surface();
       // While the box is up, a third thread's call is served and the timers run.
       helper = std::thread([&, hDlg] {
-        SetDlgItemTextA(hDlg, 2016, "File: song.mid");
+        SetDlgItemTextA(hDlg, IDC_FILELABEL, "File: song.mid");
         helperDone = true;
       });
       Poll([&, box] {
@@ -662,7 +669,7 @@ TEST_F(QtDialogTest, AMessageBoxFromAnotherThreadBlocksThatThreadWhileTheWindowK
     });
     Poll([&, hDlg] {
       if (!boxReturned) return false;
-      labelSeen = ui::Dlg(hDlg).ItemText(2016);
+      labelSeen = ui::Dlg(hDlg).ItemText(IDC_FILELABEL);
       EndDialog(hDlg, 0);
       return true;
     });

@@ -1,75 +1,111 @@
 #include "ui/headless/headless_dialog.h"
 
 #include <algorithm>
-#include <optional>
-#include <type_traits>
 
 namespace ui {
 
+namespace {
 
+bool Contains(const std::vector<int>& rows, int row) { return std::binary_search(rows.begin(), rows.end(), row); }
 
-HeadlessDialog::HeadlessDialog(const DialogTemplate& tmpl, DLGPROC proc, BoxHandler boxes)
-    : template_(tmpl), proc_(proc), boxes_(std::move(boxes)), title_(tmpl.caption) {
+}  // namespace
+
+HeadlessDialog::HeadlessDialog(const DialogTemplate& tmpl, Procedure proc, BoxHandler boxes)
+    : template_(tmpl),
+      proc_(std::move(proc)),
+      boxes_(std::move(boxes)),
+      windowThread_(std::this_thread::get_id()),
+      title_(tmpl.caption) {
   for (const ControlTemplate& c : tmpl.controls) {
     Control control;
     control.kind = c.kind;
     control.text = c.text;
-    controls_.emplace(c.id, control);
+    control.singleSelect = (c.style & kSingleSelect) != 0;
+    controls_.emplace(c.id, control);  // controls without an id share one record
   }
 }
 
-template <typename F>
-auto HeadlessDialog::OnWindowThread(F f) const -> decltype(f()) {
-  using R = decltype(f());
-  if (std::this_thread::get_id() == windowThread_) return f();
-  std::mutex doneLock;
-  std::condition_variable doneSignal;
-  bool done = false;
-  std::conditional_t<std::is_void_v<R>, bool, std::optional<R>> result{};
-  {
-    std::lock_guard lock(callsLock_);
-    calls_.emplace_back([&] {
-      if constexpr (std::is_void_v<R>) {
-        f();
-      } else {
-        result.emplace(f());
+HeadlessDialog::~HeadlessDialog() { StopServing(); }
+
+// --- threads -------------------------------------------------------------------------------
+
+void HeadlessDialog::Queue(std::function<void()> run, bool wait) const {
+  auto call = std::make_shared<PendingCall>();
+  call->run = std::move(run);
+  std::unique_lock lock(queueLock_);
+  if (stopped_) return;
+  queue_.push_back(call);
+  queueChanged_.notify_all();
+  if (!wait) return;
+  ++waiters_;
+  queueChanged_.wait(lock, [&] { return call->done || stopped_; });
+  --waiters_;
+  queueChanged_.notify_all();
+}
+
+void HeadlessDialog::ServePending() {
+  for (;;) {
+    std::shared_ptr<PendingCall> call;
+    {
+      std::lock_guard lock(queueLock_);
+      if (queue_.empty()) return;
+      call = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    // The caller is released however the call ends.
+    struct Release {
+      const HeadlessDialog& dialog;
+      PendingCall& call;
+      ~Release() {
+        std::lock_guard lock(dialog.queueLock_);
+        call.done = true;
+        dialog.queueChanged_.notify_all();
       }
-      // Signalled under the lock: the caller cannot return, and take the signal
-      // with it, before the signal is given.
-      std::lock_guard doneGuard(doneLock);
-      done = true;
-      doneSignal.notify_one();
-    });
+    } release{*this, *call};
+    call->run();
   }
-  callQueued_.notify_one();
-  std::unique_lock lock(doneLock);
-  doneSignal.wait(lock, [&] { return done; });
-  if constexpr (!std::is_void_v<R>) return std::move(*result);
 }
 
-void HeadlessDialog::ServeCalls(std::chrono::milliseconds timeout) {
-  std::deque<std::function<void()>> ready;
-  {
-    std::unique_lock lock(callsLock_);
-    callQueued_.wait_for(lock, timeout, [this] { return !calls_.empty(); });
-    ready.swap(calls_);
+void HeadlessDialog::ServeWhile(const std::function<bool()>& busy, std::chrono::milliseconds poll) {
+  for (;;) {
+    ServePending();
+    if (!busy()) return;
+    std::unique_lock lock(queueLock_);
+    queueChanged_.wait_for(lock, poll, [this] { return !queue_.empty(); });
   }
-  for (auto& call : ready) call();
 }
+
+void HeadlessDialog::ServeWhile(const std::function<bool()>& busy) { ServeWhile(busy, std::chrono::milliseconds(5)); }
+
+void HeadlessDialog::StopServing() {
+  std::unique_lock lock(queueLock_);
+  stopped_ = true;
+  queue_.clear();
+  queueChanged_.notify_all();
+  // The window goes once no caller is still inside Queue.
+  queueChanged_.wait(lock, [this] { return waiters_ == 0; });
+}
+
+// --- the window ----------------------------------------------------------------------------
 
 INT_PTR HeadlessDialog::Run(LPARAM param) {
   Open(param);
-  while (!ended_) ServeCalls(std::chrono::milliseconds(50));
+  ServeWhile([this] { return !ended_; }, std::chrono::milliseconds(50));
   Close();
   return result_;
 }
 
-void HeadlessDialog::Open(LPARAM param) {
-  windowThread_ = std::this_thread::get_id();
-  Send(WM_INITDIALOG, 0, param);
-}
+void HeadlessDialog::Open(LPARAM param) { Send(WM_INITDIALOG, 0, param); }
 
 void HeadlessDialog::Close() { Send(WM_DESTROY, 0, 0); }
+
+bool HeadlessDialog::Ended() const {
+  return OnWindowThread([this] { return ended_; });
+}
+
+INT_PTR HeadlessDialog::Result() const {
+  return OnWindowThread([this] { return result_; });
+}
 
 void HeadlessDialog::End(INT_PTR result) {
   OnWindowThread([=, this] {
@@ -78,20 +114,25 @@ void HeadlessDialog::End(INT_PTR result) {
   });
 }
 
-void HeadlessDialog::ServeWhile(const std::function<bool()>& busy) {
-  while (busy()) ServeCalls(std::chrono::milliseconds(5));
-}
-
 INT_PTR HeadlessDialog::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
-  return OnWindowThread([&]() -> INT_PTR { return proc_ == nullptr ? 0 : proc_(Handle(), msg, wParam, lParam); });
+  return OnWindowThread([&]() -> INT_PTR { return !proc_ ? 0 : proc_(Handle(), msg, wParam, lParam); });
 }
 
-void HeadlessDialog::Notify(int id, UINT code, int item) {
+void HeadlessDialog::Command(int id, UINT code) {
+  Send(WM_COMMAND, MAKEWPARAM(static_cast<unsigned>(id), code), reinterpret_cast<LPARAM>(Item(id)));
+}
+
+void HeadlessDialog::Notify(int id, UINT code, int item, UINT oldState, UINT newState) {
   NMLISTVIEW record{};
   record.hdr.hwndFrom = Item(id);
   record.hdr.idFrom = static_cast<UINT_PTR>(id);
   record.hdr.code = code;
   record.iItem = item;
+  if (code == LVN_ITEMCHANGED) {
+    record.uChanged = LVIF_STATE;
+    record.uOldState = oldState;
+    record.uNewState = newState;
+  }
   Send(WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&record));
 }
 
@@ -102,26 +143,44 @@ int HeadlessDialog::MessageBox(const std::string& text, const std::string& capti
   });
 }
 
+void HeadlessDialog::SetTitle(const std::string& title) {
+  OnWindowThread([&, this] { title_ = title; });
+}
+
+std::string HeadlessDialog::Title() const {
+  return OnWindowThread([this] { return title_; });
+}
+
+RECT HeadlessDialog::ClientRect() const {
+  // Dialog units at base units 6 x 13.
+  return RECT{0, 0, template_.cx * 6 / 4, template_.cy * 13 / 8};
+}
+
+void HeadlessDialog::AcceptFiles(bool accept) {
+  OnWindowThread([=, this] { acceptsFiles_ = accept; });
+}
+
+void HeadlessDialog::BringToFront() {
+  OnWindowThread([this] { broughtToFront_ = true; });
+}
+
+bool HeadlessDialog::BroughtToFront() const {
+  return OnWindowThread([this] { return broughtToFront_; });
+}
+
+// --- any control -------------------------------------------------------------------------
+
 HeadlessDialog::Control* HeadlessDialog::Find(int id) {
   const auto it = controls_.find(id);
   return it == controls_.end() ? nullptr : &it->second;
 }
+
 const HeadlessDialog::Control* HeadlessDialog::Find(int id) const {
   const auto it = controls_.find(id);
   return it == controls_.end() ? nullptr : &it->second;
 }
-HeadlessDialog::Control* HeadlessDialog::Find(int id, ControlKind kind) {
-  Control* c = Find(id);
-  return c != nullptr && c->kind == kind ? c : nullptr;
-}
-const HeadlessDialog::Control* HeadlessDialog::Find(int id, ControlKind kind) const {
-  const Control* c = Find(id);
-  return c != nullptr && c->kind == kind ? c : nullptr;
-}
 
-bool HeadlessDialog::HasItem(int id) const {
-  return OnWindowThread([=, this] { return Find(id) != nullptr; });
-}
+bool HeadlessDialog::HasItem(int id) const { return controls_.count(id) != 0; }
 
 void HeadlessDialog::EnableItem(int id, bool enable) {
   OnWindowThread([=, this] {
@@ -176,23 +235,42 @@ int HeadlessDialog::FocusedItem() const {
   return OnWindowThread([this] { return focus_; });
 }
 
+void HeadlessDialog::DecorateButton(int id, const ButtonDecoration& decoration) {
+  OnWindowThread([&, this] {
+    Control* c = Find(id);
+    if (c != nullptr && c->kind == ControlKind::PushButton) c->decoration = decoration;
+  });
+}
+
+ButtonDecoration HeadlessDialog::Decoration(int id) const {
+  return OnWindowThread([=, this] {
+    const Control* c = Find(id);
+    return c == nullptr ? ButtonDecoration{} : c->decoration;
+  });
+}
+
+// --- check boxes ---------------------------------------------------------------------------
+
 void HeadlessDialog::SetCheck(int id, UINT state) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::CheckBox)) c->check = state == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
+    Control* c = Find(id);
+    if (c != nullptr && c->kind == ControlKind::CheckBox) c->check = state == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
   });
 }
 
 UINT HeadlessDialog::GetCheck(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::CheckBox);
-    return c != nullptr ? c->check : BST_UNCHECKED;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::CheckBox ? c->check : BST_UNCHECKED;
   });
 }
 
+// --- drop-down lists ---------------------------------------------------------------------------
+
 int HeadlessDialog::ComboAddString(int id, const std::string& text) {
   return OnWindowThread([&, this] {
-    Control* c = Find(id, ControlKind::ComboList);
-    if (c == nullptr) return CB_ERR;
+    Control* c = Find(id);
+    if (c == nullptr || c->kind != ControlKind::ComboList) return CB_ERR;
     c->entries.push_back(text);
     return static_cast<int>(c->entries.size()) - 1;
   });
@@ -200,7 +278,7 @@ int HeadlessDialog::ComboAddString(int id, const std::string& text) {
 
 void HeadlessDialog::ComboResetContent(int id) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::ComboList)) {
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::ComboList) {
       c->entries.clear();
       c->selection = -1;
     }
@@ -209,14 +287,14 @@ void HeadlessDialog::ComboResetContent(int id) {
 
 int HeadlessDialog::ComboCount(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::ComboList);
-    return c != nullptr ? static_cast<int>(c->entries.size()) : 0;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::ComboList ? static_cast<int>(c->entries.size()) : 0;
   });
 }
 
 std::string HeadlessDialog::ComboText(int id, int index) const {
   return OnWindowThread([=, this]() -> std::string {
-    const Control* c = Find(id, ControlKind::ComboList);
+    const Control* c = Find(id);
     if (c == nullptr || index < 0 || index >= static_cast<int>(c->entries.size())) return {};
     return c->entries[static_cast<std::size_t>(index)];
   });
@@ -224,21 +302,24 @@ std::string HeadlessDialog::ComboText(int id, int index) const {
 
 void HeadlessDialog::ComboSetSel(int id, int index) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::ComboList))
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::ComboList) {
       c->selection = index >= 0 && index < static_cast<int>(c->entries.size()) ? index : -1;
+    }
   });
 }
 
 int HeadlessDialog::ComboGetSel(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::ComboList);
-    return c != nullptr ? c->selection : CB_ERR;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::ComboList ? c->selection : CB_ERR;
   });
 }
 
+// --- slider ------------------------------------------------------------------------------------
+
 void HeadlessDialog::SliderSetRange(int id, int minimum, int maximum) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::Slider)) {
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::Slider) {
       c->minimum = minimum;
       c->maximum = maximum;
       c->position = std::clamp(c->position, minimum, maximum);
@@ -248,46 +329,106 @@ void HeadlessDialog::SliderSetRange(int id, int minimum, int maximum) {
 
 void HeadlessDialog::SliderSetPos(int id, int position) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::Slider)) c->position = std::clamp(position, c->minimum, c->maximum);
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::Slider) {
+      c->position = std::clamp(position, c->minimum, c->maximum);
+    }
   });
 }
 
 int HeadlessDialog::SliderGetPos(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::Slider);
-    return c != nullptr ? c->position : 0;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::Slider ? c->position : 0;
   });
 }
 
+void HeadlessDialog::SliderSetTick(int id, int position) {
+  OnWindowThread([=, this] {
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::Slider) c->ticks.push_back(position);
+  });
+}
+
+std::vector<int> HeadlessDialog::SliderTicks(int id) const {
+  return OnWindowThread([=, this] {
+    const Control* c = Find(id);
+    return c == nullptr ? std::vector<int>{} : c->ticks;
+  });
+}
+
+// --- progress bar -----------------------------------------------------------------------------------
+
 void HeadlessDialog::ProgressSetPos(int id, int position) {
   OnWindowThread([=, this] {
-    if (Control* c = Find(id, ControlKind::Progress)) c->position = std::clamp(position, 0, 100);
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::Progress) {
+      c->position = std::clamp(position, 0, 100);
+    }
   });
 }
 
 int HeadlessDialog::ProgressGetPos(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::Progress);
-    return c != nullptr ? c->position : 0;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::Progress ? c->position : 0;
+  });
+}
+
+// --- list view --------------------------------------------------------------------------------------
+
+void HeadlessDialog::ChangeSelection(int id, int row, bool select) {
+  auto& rows = Find(id)->selected;
+  if (Contains(rows, row) == select) return;
+  if (select) {
+    rows.insert(std::upper_bound(rows.begin(), rows.end(), row), row);
+  } else {
+    rows.erase(std::lower_bound(rows.begin(), rows.end(), row));
+  }
+  Notify(id, LVN_ITEMCHANGED, row, select ? 0 : LVIS_SELECTED, select ? LVIS_SELECTED : 0);
+}
+
+void HeadlessDialog::Select(int id, int item) {
+  const Control* c = Find(id);
+  if (c == nullptr || c->kind != ControlKind::ListView) return;
+  if (item < -1 || item >= static_cast<int>(c->rows.size())) return;
+  if (item >= 0 && Contains(c->selected, item)) return;
+  // A single-selection list lets go of its selected item first; -1 lets go of all.
+  if (item == -1 || c->singleSelect) {
+    const std::vector<int> letGo = c->selected;
+    for (int row : letGo) ChangeSelection(id, row, false);
+  }
+  if (item >= 0) ChangeSelection(id, item, true);
+}
+
+void HeadlessDialog::ListInsertColumn(int id, int column, const std::string& title, int) {
+  OnWindowThread([&, this] {
+    if (Control* c = Find(id); c != nullptr && c->kind == ControlKind::ListView) {
+      const auto at = static_cast<std::size_t>(std::clamp(column, 0, static_cast<int>(c->columns.size())));
+      c->columns.insert(c->columns.begin() + static_cast<std::ptrdiff_t>(at), title);
+    }
+  });
+}
+
+std::vector<std::string> HeadlessDialog::ListColumns(int id) const {
+  return OnWindowThread([=, this] {
+    const Control* c = Find(id);
+    return c == nullptr ? std::vector<std::string>{} : c->columns;
   });
 }
 
 int HeadlessDialog::ListInsertItem(int id, int index, const std::string& text) {
-  const int at = OnWindowThread([&, this] {
-    Control* c = Find(id, ControlKind::ListView);
-    if (c == nullptr) return -1;
-    const int position = std::clamp(index, 0, static_cast<int>(c->rows.size()));
-    c->rows.insert(c->rows.begin() + position, std::vector<std::string>{text});
-    if (c->selection >= position) ++c->selection;
-    return position;
+  return OnWindowThread([&, this] {
+    Control* c = Find(id);
+    if (c == nullptr || c->kind != ControlKind::ListView) return -1;
+    const int at = std::clamp(index, 0, static_cast<int>(c->rows.size()));
+    c->rows.insert(c->rows.begin() + at, std::vector<std::string>{text});
+    for (int& row : c->selected) row += row >= at ? 1 : 0;
+    Notify(id, LVN_INSERTITEM, at);
+    return at;
   });
-  if (at >= 0) Notify(id, LVN_INSERTITEM, at);
-  return at;
 }
 
 void HeadlessDialog::ListSetItemText(int id, int item, int subItem, const std::string& text) {
   OnWindowThread([&, this] {
-    Control* c = Find(id, ControlKind::ListView);
+    Control* c = Find(id);
     if (c == nullptr || item < 0 || item >= static_cast<int>(c->rows.size()) || subItem < 0) return;
     auto& row = c->rows[static_cast<std::size_t>(item)];
     if (static_cast<int>(row.size()) <= subItem) row.resize(static_cast<std::size_t>(subItem) + 1);
@@ -297,7 +438,7 @@ void HeadlessDialog::ListSetItemText(int id, int item, int subItem, const std::s
 
 std::string HeadlessDialog::ListItemText(int id, int item, int subItem) const {
   return OnWindowThread([=, this]() -> std::string {
-    const Control* c = Find(id, ControlKind::ListView);
+    const Control* c = Find(id);
     if (c == nullptr || item < 0 || item >= static_cast<int>(c->rows.size()) || subItem < 0) return {};
     const auto& row = c->rows[static_cast<std::size_t>(item)];
     return subItem < static_cast<int>(row.size()) ? row[static_cast<std::size_t>(subItem)] : std::string();
@@ -306,62 +447,54 @@ std::string HeadlessDialog::ListItemText(int id, int item, int subItem) const {
 
 bool HeadlessDialog::ListDeleteItem(int id, int item) {
   return OnWindowThread([=, this] {
-    Control* c = Find(id, ControlKind::ListView);
-    if (c == nullptr || item < 0 || item >= static_cast<int>(c->rows.size())) return false;
-    // The notification comes while the item still counts.
-    Notify(id, LVN_DELETEITEM, item);
-    c->rows.erase(c->rows.begin() + item);
-    if (c->selection == item) {
-      c->selection = -1;
-    } else if (c->selection > item) {
-      --c->selection;
+    const Control* before = Find(id);
+    if (before == nullptr || before->kind != ControlKind::ListView || item < 0 ||
+        item >= static_cast<int>(before->rows.size())) {
+      return false;
     }
+    // The notifications come while the item still counts.
+    ChangeSelection(id, item, false);
+    Notify(id, LVN_DELETEITEM, item);
+    Control* c = Find(id);
+    // The procedure may have changed the list meanwhile.
+    if (item >= static_cast<int>(c->rows.size())) return false;
+    c->rows.erase(c->rows.begin() + item);
+    auto& rows = c->selected;
+    rows.erase(std::remove(rows.begin(), rows.end(), item), rows.end());
+    for (int& row : rows) row -= row > item ? 1 : 0;
     return true;
   });
 }
 
 void HeadlessDialog::ListDeleteAllItems(int id) {
   OnWindowThread([=, this] {
-    Control* c = Find(id, ControlKind::ListView);
-    if (c == nullptr) return;
-    for (int i = 0; i < static_cast<int>(c->rows.size()); ++i) Notify(id, LVN_DELETEITEM, i);
+    Control* c = Find(id);
+    if (c == nullptr || c->kind != ControlKind::ListView) return;
+    c->selected.clear();
+    const int count = static_cast<int>(c->rows.size());
+    Notify(id, LVN_DELETEALLITEMS, -1);
+    for (int i = 0; i < count && i < static_cast<int>(c->rows.size()); ++i) Notify(id, LVN_DELETEITEM, i);
     c->rows.clear();
-    c->selection = -1;
+    c->selected.clear();
   });
 }
 
 int HeadlessDialog::ListCount(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::ListView);
-    return c != nullptr ? static_cast<int>(c->rows.size()) : 0;
+    const Control* c = Find(id);
+    return c == nullptr ? 0 : static_cast<int>(c->rows.size());
   });
 }
 
 int HeadlessDialog::ListGetSel(int id) const {
   return OnWindowThread([=, this] {
-    const Control* c = Find(id, ControlKind::ListView);
-    return c != nullptr ? c->selection : -1;
+    const Control* c = Find(id);
+    return c != nullptr && c->kind == ControlKind::ListView && !c->selected.empty() ? c->selected.front() : -1;
   });
 }
 
 void HeadlessDialog::ListSetSel(int id, int item) {
-  const bool changed = OnWindowThread([=, this] {
-    Control* c = Find(id, ControlKind::ListView);
-    if (c == nullptr) return false;
-    const int wanted = item >= 0 && item < static_cast<int>(c->rows.size()) ? item : -1;
-    if (wanted == c->selection) return false;
-    c->selection = wanted;
-    return true;
-  });
-  if (changed) Notify(id, LVN_ITEMCHANGED, item);
-}
-
-void HeadlessDialog::SetTitle(const std::string& title) {
-  OnWindowThread([&, this] { title_ = title; });
-}
-
-std::string HeadlessDialog::Title() const {
-  return OnWindowThread([this] { return title_; });
+  OnWindowThread([=, this] { Select(id, item); });
 }
 
 }  // namespace ui

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QMetaObject>
 #include <QPoint>
+#include <QThread>
 
 #include <exception>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/window/dialog.h"
@@ -51,9 +54,6 @@ class QtDialog : public Dialog {
   void Quit();
 
   DialogSurface* Surface() const { return surface_.get(); }
-  // Dialog base units (pixels per 4 horizontal and 8 vertical dialog units).
-  int BaseUnitX() const { return baseX_; }
-  int BaseUnitY() const { return baseY_; }
 
   int TemplateId() const override { return template_.resourceId; }
   bool HasItem(int id) const override;
@@ -159,5 +159,26 @@ class QtDialog : public Dialog {
   // The first exception a dialog procedure let out; the dialog ends and Run throws it.
   std::exception_ptr fault_;
 };
+
+template <typename F>
+auto QtDialog::OnWindowThread(F f) const -> decltype(f()) {
+  using R = decltype(f());
+  QObject* context = surface_.get();
+  if (QThread::currentThread() == context->thread()) return f();
+  if constexpr (std::is_void_v<R>) {
+    QMetaObject::invokeMethod(context, f, Qt::BlockingQueuedConnection);
+  } else {
+    R result{};
+    QMetaObject::invokeMethod(context, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+  }
+}
+
+template <typename W>
+W* QtDialog::Widget(int id, ControlKind kind) const {
+  const Control* control = Find(id);
+  if (control == nullptr || control->kind != kind) return nullptr;
+  return static_cast<W*>(control->widget);
+}
 
 }  // namespace ui::qt
