@@ -17,7 +17,7 @@
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 #include "platform/shell/shell.h"
 #include "tests/capture/capture_fixture.h"
 #include "tests/dmusic/test_media.h"

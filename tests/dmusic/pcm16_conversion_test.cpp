@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "platform/dmusic/pcm16_conversion.h"
+#include "platform/synth/pcm16_conversion.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "platform/core/error_text.h"
 #include "platform/dmusic/dmusic.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 #include "tests/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 

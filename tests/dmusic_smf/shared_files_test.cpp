@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

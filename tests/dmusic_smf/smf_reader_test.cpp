@@ -1,6 +1,6 @@
 // The Standard MIDI file reader on files the tests build: time base, notes,
 // length, formats, running status, wrappers, forgiven damage and hostile input.
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/dmusic/fluid_log.h"
+#include "platform/synth/fluid_log.h"
 
 #include <fluidsynth.h>
 

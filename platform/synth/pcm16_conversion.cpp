@@ -1,4 +1,4 @@
-#include "platform/dmusic/pcm16_conversion.h"
+#include "platform/synth/pcm16_conversion.h"
 
 #include <cmath>
 

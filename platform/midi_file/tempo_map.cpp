@@ -1,9 +1,9 @@
-#include "platform/dmusic/tempo_map.h"
+#include "platform/midi_file/tempo_map.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 namespace platform {
 

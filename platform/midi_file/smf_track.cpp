@@ -1,12 +1,12 @@
 // Reads one track chunk: delta times, channel messages with running status,
 // SysEx and escape packets, meta events, and the illegal bytes that real files
 // hold. Notes are paired here, per channel and key, into events with an end.
-#include "platform/dmusic/smf_track.h"
+#include "platform/midi_file/smf_track.h"
 
 #include <algorithm>
 #include <array>
 
-#include "platform/dmusic/smf_cursor.h"
+#include "platform/midi_file/smf_cursor.h"
 
 namespace platform::smf {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/dmusic/piece_sharing.h"
+#include "platform/synth/piece_sharing.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>

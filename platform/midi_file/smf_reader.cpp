@@ -1,15 +1,15 @@
 // The container of a Standard MIDI file (RIFF wrapper, header, chunks) and the
 // making of a sequence from its tracks: time base, format 2 sequencing, length,
 // playing time and the limits that keep hostile files out.
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "platform/dmusic/smf_cursor.h"
-#include "platform/dmusic/smf_track.h"
+#include "platform/midi_file/smf_cursor.h"
+#include "platform/midi_file/smf_track.h"
 
 namespace platform::smf {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 
 #include <fluidsynth.h>
 
@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/dmerror.h"
 #include "platform/core/error_text.h"
-#include "platform/dmusic/dmusic.h"
-#include "platform/dmusic/fluid_log.h"
+#include "platform/synth/fluid_log.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/dmusic/synthesizer_version.h"
+#include "platform/synth/synthesizer_version.h"
 
 #include <fluidsynth.h>
 

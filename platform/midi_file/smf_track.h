@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 namespace platform::smf {
 

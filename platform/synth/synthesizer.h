@@ -56,7 +56,7 @@
 #include <vector>
 
 #include "platform/core/wintypes.h"
-#include "platform/dmusic/piece_sharing.h"
+#include "platform/synth/piece_sharing.h"
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;

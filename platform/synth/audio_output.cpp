@@ -1,4 +1,4 @@
-#include "platform/dmusic/audio_output.h"
+#include "platform/synth/audio_output.h"
 
 #include <dlfcn.h>
 #include <fluidsynth.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/dmusic/fluid_log.h"
+#include "platform/synth/fluid_log.h"
 
 namespace platform {
 namespace {
