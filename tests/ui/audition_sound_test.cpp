@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
 extern char** environ;

@@ -13,7 +13,7 @@
 #include "engine/segment_playback.h"
 #include "platform/synth/synthesizer.h"
 #include "platform/registry/registry.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
 namespace {

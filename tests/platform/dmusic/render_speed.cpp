@@ -10,8 +10,8 @@
 #include "platform/dmusic/direct_music.h"
 #include "platform/dmusic/performance.h"
 #include "platform/dmusic/port_table.h"
-#include "tests/dmusic/fake_effect.h"
-#include "tests/dmusic/render_session.h"
+#include "tests/platform/dmusic/fake_effect.h"
+#include "tests/platform/dmusic/render_session.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

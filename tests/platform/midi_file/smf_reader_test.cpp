@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "tests/dmusic_smf/midi_builder.h"
+#include "tests/platform/midi_file/midi_builder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 
 #include <cmath>
 #include <cstring>

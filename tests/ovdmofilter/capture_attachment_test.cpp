@@ -22,7 +22,7 @@
 #include "platform/dmusic/dmusic.h"
 #include "platform/dsound/sound_buffer.h"
 #include "platform/shell/shell.h"
-#include "tests/capture/capture_fixture.h"
+#include "tests/ovdmofilter/capture_fixture.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "platform/dmusic/port_table.h"
 #include "platform/synth/synthesizer.h"
 #include "platform/shell/shell.h"
-#include "tests/capture/capture_fixture.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/ovdmofilter/capture_fixture.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

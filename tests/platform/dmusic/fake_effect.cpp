@@ -1,4 +1,4 @@
-#include "tests/dmusic/fake_effect.h"
+#include "tests/platform/dmusic/fake_effect.h"
 
 #include <atomic>
 

@@ -16,7 +16,7 @@
 #include "platform/dmo/dmo.h"
 #include "platform/dsound/recording_sink.h"
 #include "platform/shell/shell.h"
-#include "tests/capture/capture_fixture.h"
+#include "tests/ovdmofilter/capture_fixture.h"
 
 namespace {
 

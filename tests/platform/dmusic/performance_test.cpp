@@ -17,10 +17,10 @@
 #include "platform/dmusic/port_table.h"
 #include "platform/midi_file/smf_reader.h"
 #include "platform/midi_file/tempo_map.h"
-#include "tests/dmusic/counting_tool.h"
-#include "tests/dmusic/fake_effect.h"
-#include "tests/dmusic/render_session.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/counting_tool.h"
+#include "tests/platform/dmusic/fake_effect.h"
+#include "tests/platform/dmusic/render_session.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

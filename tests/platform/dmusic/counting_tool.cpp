@@ -1,4 +1,4 @@
-#include "tests/dmusic/counting_tool.h"
+#include "tests/platform/dmusic/counting_tool.h"
 
 namespace dmusic_test {
 

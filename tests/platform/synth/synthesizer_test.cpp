@@ -11,7 +11,7 @@
 #include "platform/core/error_text.h"
 #include "platform/dmusic/dmusic.h"
 #include "platform/synth/synthesizer.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

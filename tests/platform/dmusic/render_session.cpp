@@ -1,9 +1,9 @@
-#include "tests/dmusic/render_session.h"
+#include "tests/platform/dmusic/render_session.h"
 
 #include "platform/com/com.h"
 #include "platform/core/code_page.h"
 #include "platform/core/kernel.h"
-#include "tests/dmusic/fake_effect.h"
+#include "tests/platform/dmusic/fake_effect.h"
 
 namespace dmusic_test {
 
