@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/synthesis_settings.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 
 extern char** environ;
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 
 namespace bench {
 namespace {

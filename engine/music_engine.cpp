@@ -16,7 +16,7 @@
 #include "platform/core/error_text.h"
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 
 namespace {
 

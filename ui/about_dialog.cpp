@@ -4,7 +4,7 @@
 #include <string>
 
 #include "output/mp3_transcoder.h"
-#include "platform/dmusic/synthesizer_version.h"
+#include "platform/synth/synthesizer_version.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_background.h"
 #include "ui/drawing_helpers.h"

@@ -10,7 +10,7 @@
 
 #include "platform/core/code_page.h"
 #include "platform/dmusic/segment.h"
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 namespace platform {
 namespace {

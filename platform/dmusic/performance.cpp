@@ -9,7 +9,7 @@
 #include "platform/dmusic/pmsg_pool.h"
 #include "platform/dmusic/port_table.h"
 #include "platform/dmusic/segment.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 
 namespace platform {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
-#include "platform/dmusic/piece_sharing.h"
+#include "platform/synth/piece_sharing.h"
 
 namespace platform {
 

@@ -7,8 +7,8 @@
 
 #include "platform/com/com_object.h"
 #include "platform/core/kernel.h"
-#include "platform/dmusic/audio_output.h"
-#include "platform/dmusic/pcm16_conversion.h"
+#include "platform/synth/audio_output.h"
+#include "platform/synth/pcm16_conversion.h"
 #include "platform/dmusic/tool_graph.h"
 
 namespace platform {

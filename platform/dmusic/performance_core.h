@@ -38,8 +38,8 @@
 #include "platform/dmusic/dmusic.h"
 #include "platform/dmusic/pmsg_pool.h"
 #include "platform/dmusic/segment.h"
-#include "platform/dmusic/synthesizer.h"
-#include "platform/dmusic/tempo_map.h"
+#include "platform/synth/synthesizer.h"
+#include "platform/midi_file/tempo_map.h"
 
 class CToolGraph;
 

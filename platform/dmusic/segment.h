@@ -8,8 +8,8 @@
 
 #include "platform/com/com_object.h"
 #include "platform/dmusic/dmusic.h"
-#include "platform/dmusic/smf_reader.h"
-#include "platform/dmusic/tempo_map.h"
+#include "platform/midi_file/smf_reader.h"
+#include "platform/midi_file/tempo_map.h"
 
 namespace platform {
 

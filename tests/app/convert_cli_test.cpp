@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/instance/single_instance.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 

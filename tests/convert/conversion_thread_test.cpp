@@ -30,8 +30,8 @@
 #include "platform/dmusic/port_table.h"
 #include "platform/shell/shell.h"
 #include "platform/window/winuser.h"
-#include "tests/capture/capture_fixture.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/ovdmofilter/capture_fixture.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/ui/fake_dialog.h"
 
 namespace {

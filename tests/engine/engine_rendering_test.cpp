@@ -23,9 +23,9 @@
 #include "platform/com/com.h"
 #include "platform/core/kernel.h"
 #include "platform/dmusic/port_table.h"
-#include "tests/dmusic/counting_tool.h"
-#include "tests/dmusic/fake_effect.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/counting_tool.h"
+#include "tests/platform/dmusic/fake_effect.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/temp_dir.h"
 

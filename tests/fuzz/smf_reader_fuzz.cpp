@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/dmusic/smf_reader.h"
+#include "platform/midi_file/smf_reader.h"
 
 using platform::smf::Event;
 using platform::smf::EventKind;

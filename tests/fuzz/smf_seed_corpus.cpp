@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/dmusic_smf/midi_builder.h"
+#include "tests/platform/midi_file/midi_builder.h"
 
 using namespace smf_test;
 

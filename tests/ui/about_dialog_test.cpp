@@ -10,7 +10,7 @@
 #include "base/shell_handles.h"
 #include "convert/main_window_ids.h"
 #include "output/mp3_transcoder.h"
-#include "platform/dmusic/synthesizer_version.h"
+#include "platform/synth/synthesizer_version.h"
 #include "platform/window/winuser.h"
 #include "tests/ui/fake_dialog.h"
 #include "ui/about_dialog.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "convert/main_window_ids.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "platform/com/com.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 
 extern char** environ;
 

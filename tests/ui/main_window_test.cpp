@@ -11,9 +11,9 @@
 #include "base/files_to_add.h"
 #include "convert/main_window_ids.h"
 #include "engine/segment_playback.h"
-#include "platform/dmusic/synthesizer.h"
+#include "platform/synth/synthesizer.h"
 #include "platform/registry/registry.h"
-#include "tests/dmusic/test_media.h"
+#include "tests/platform/dmusic/test_media.h"
 #include "tests/ui/main_window_fixture.h"
 
 namespace {

@@ -1,9 +1,0 @@
-#include "platform/dmusic/synthesizer_version.h"
-
-#include <fluidsynth.h>
-
-namespace platform {
-
-const char* FluidSynthVersion() { return fluid_version_str(); }
-
-}  // namespace platform
