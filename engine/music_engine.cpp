@@ -17,6 +17,7 @@
 #include "platform/dmusic/engine_classes.h"
 #include "platform/dmusic/port_table.h"
 #include "platform/synth/synthesizer.h"
+#include "platform/synth/synthesizer_version.h"
 
 namespace {
 
@@ -150,6 +151,10 @@ void PrepareSynthesizer(DWORD portIndex) {
   if (const std::optional<std::string> soundFont = platform::SoundFontPathForPort(caps.guidPort))
     platform::Synthesizer::Preload(*soundFont);
 }
+
+std::vector<std::string> SoundFontFolders() { return platform::SoundFontSearchFolders(); }
+
+const char* SynthesizerVersion() { return platform::FluidSynthVersion(); }
 
 HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   EngineState& state = g_EngineState;

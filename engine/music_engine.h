@@ -3,6 +3,9 @@
 // performance set up on the chosen port at the chosen tempo.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/core/wintypes.h"
 
 // Creates the DirectMusic object, the performance and the loader. S_OK, or the
@@ -48,6 +51,13 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition);
 // audition starts at once. Nothing is reported: a SoundFont that cannot be loaded
 // fails the ConfigureSynthesizer that needs it. RemoveDirectMusic waits for the load.
 void PrepareSynthesizer(DWORD portIndex);
+
+// The folders searched for SoundFonts, in the order they are searched: each
+// SoundFont found there is a port.
+std::vector<std::string> SoundFontFolders();
+
+// The synthesiser's version, as "2.3.1".
+const char* SynthesizerVersion();
 
 // Room for a port name, terminator included.
 constexpr int kPortNameSize = 260;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "engine/music_engine.h"
 #include "output/mp3_transcoder.h"
-#include "platform/synth/synthesizer_version.h"
 #include "platform/window/winuser.h"
 #include "ui/dialog_background.h"
 #include "ui/drawing_helpers.h"
@@ -28,7 +28,7 @@ std::string AboutText() {
   text += "\n";
   text += std::string("MP3 Encoder: LAME v") + Mp3EncoderVersion() + "\n";
   text += "https://lame.sourceforge.io\n";
-  text += std::string("Synthesizer: FluidSynth v") + platform::FluidSynthVersion();
+  text += std::string("Synthesizer: FluidSynth v") + SynthesizerVersion();
   return text;
 }
 

@@ -20,7 +20,6 @@
 #include "platform/core/format.h"
 #include "platform/core/kernel.h"
 #include "platform/core/sync.h"
-#include "platform/dmusic/port_table.h"
 #include "platform/instance/single_instance.h"
 #include "platform/shell/shell.h"
 #include "platform/window/common_dialogs.h"
@@ -116,7 +115,7 @@ void FillDeviceList(HWND hDlg) {
 void ReportMissingSoundFonts(HWND hDlg) {
   if (g_nPortCount.load() > 0) return;
   std::string folders;
-  for (const std::string& folder : platform::SoundFontSearchFolders()) {
+  for (const std::string& folder : SoundFontFolders()) {
     if (!folders.empty()) folders += ":";
     folders += folder;
   }

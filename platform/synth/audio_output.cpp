@@ -35,6 +35,15 @@ void SayNoSoundDeviceOnce() {
 
 }  // namespace
 
+struct RealTimeOutput::Device {
+  ~Device() {
+    if (driver != nullptr) delete_fluid_audio_driver(driver);
+    if (settings != nullptr) delete_fluid_settings(settings);
+  }
+  fluid_settings_t* settings = nullptr;
+  fluid_audio_driver_t* driver = nullptr;
+};
+
 RealTimeOutput::RealTimeOutput(Source source, int sampleRate) : source_(std::move(source)), sampleRate_(sampleRate) {}
 
 std::unique_ptr<RealTimeOutput> RealTimeOutput::Start(Source source, int sampleRate) {
@@ -47,8 +56,7 @@ std::unique_ptr<RealTimeOutput> RealTimeOutput::Start(Source source, int sampleR
 }
 
 RealTimeOutput::~RealTimeOutput() {
-  if (driver_ != nullptr) delete_fluid_audio_driver(driver_);
-  if (settings_ != nullptr) delete_fluid_settings(settings_);
+  device_.reset();
   {
     std::lock_guard lock(lock_);
     stopping_ = true;
@@ -67,16 +75,18 @@ bool RealTimeOutput::OpenDevice() {
   setenv("JACK_NO_START_SERVER", "1", 0);
   for (const std::string& name : drivers) {
     if (name == "none") return false;
-    settings_ = new_fluid_settings();
-    if (settings_ == nullptr) return false;
-    fluid_settings_setstr(settings_, "audio.driver", name.c_str());
-    fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate_);
-    fluid_settings_setint(settings_, "audio.period-size", 1024);
-    fluid_settings_setint(settings_, "audio.periods", 4);
-    driver_ = new_fluid_audio_driver2(settings_, &RealTimeOutput::DeviceCallback, this);
-    if (driver_ != nullptr) return true;
-    delete_fluid_settings(settings_);
-    settings_ = nullptr;
+    auto device = std::make_unique<Device>();
+    device->settings = new_fluid_settings();
+    if (device->settings == nullptr) return false;
+    fluid_settings_setstr(device->settings, "audio.driver", name.c_str());
+    fluid_settings_setnum(device->settings, "synth.sample-rate", sampleRate_);
+    fluid_settings_setint(device->settings, "audio.period-size", 1024);
+    fluid_settings_setint(device->settings, "audio.periods", 4);
+    device->driver = new_fluid_audio_driver2(device->settings, &RealTimeOutput::DeviceCallback, this);
+    if (device->driver != nullptr) {
+      device_ = std::move(device);
+      return true;
+    }
   }
   return false;
 }

@@ -11,9 +11,6 @@
 #include <thread>
 #include <vector>
 
-struct _fluid_hashtable_t;
-struct _fluid_audio_driver_t;
-
 namespace platform {
 
 class RealTimeOutput {
@@ -38,8 +35,9 @@ class RealTimeOutput {
 
   Source source_;
   int sampleRate_;
-  _fluid_hashtable_t* settings_ = nullptr;
-  _fluid_audio_driver_t* driver_ = nullptr;
+  // The sound device's audio driver with its settings; none when silent.
+  struct Device;
+  std::unique_ptr<Device> device_;
   std::vector<std::int16_t> block_;  // the device callback's 16-bit block
 
   std::mutex lock_;

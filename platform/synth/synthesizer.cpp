@@ -23,7 +23,7 @@ namespace {
 
 // Settings shared by the loading synthesiser and every playing one; a half of a
 // synthesiser sounds half of its voices.
-_fluid_hashtable_t* NewSettings(int polyphony = Synthesizer::kPolyphony) {
+fluid_settings_t* NewSettings(int polyphony = Synthesizer::kPolyphony) {
   fluid_settings_t* settings = new_fluid_settings();
   if (settings == nullptr) return nullptr;
   fluid_settings_setnum(settings, "synth.sample-rate", Synthesizer::kSampleRate);
@@ -49,6 +49,27 @@ std::string NotAnInstrumentFile(const std::string& path) {
       (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
     return "not a SoundFont or DLS file";
   return {};
+}
+
+void RenderPart(fluid_synth_t* synth, float* interleaved, int frames) {
+  // FluidSynth mixes each voice over the whole length asked for: pieces of a
+  // few blocks keep its buffers in the processor's cache.
+  while (frames > Synthesizer::kPieceFrames) {
+    RenderPart(synth, interleaved, Synthesizer::kPieceFrames);
+    interleaved += 2 * Synthesizer::kPieceFrames;
+    frames -= Synthesizer::kPieceFrames;
+  }
+#if defined(__SSE__)
+  // Numbers too small to be heard (denormals, in decaying reverb and release
+  // tails) cost the processor many times the work of normal ones: they count as
+  // zero while the synthesiser renders.
+  const unsigned int saved = _mm_getcsr();
+  _mm_setcsr(saved | 0x8040);  // flush to zero, denormals are zero
+  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
+  _mm_setcsr(saved);
+#else
+  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
+#endif
 }
 
 }  // namespace
@@ -153,6 +174,20 @@ class Synthesizer::Bank {
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
   fluid_sfont_t* sfont_ = nullptr;
+};
+
+// One FluidSynth synthesiser with the SoundFont it borrows.
+struct Synthesizer::Part {
+  std::shared_ptr<Bank> bank;
+  fluid_settings_t* settings = nullptr;
+  fluid_synth_t* synth = nullptr;
+  std::vector<Pending> pending;
+  std::vector<std::uint8_t> sysex;
+  // The stretch being rendered: where it goes, and how far its rendering and
+  // its events have got.
+  float* out = nullptr;
+  int done = 0;
+  std::size_t played = 0;
 };
 
 namespace {
@@ -337,26 +372,6 @@ void Synthesizer::Play(Part& part, const Pending& event) {
   }
 }
 
-void Synthesizer::RenderPart(fluid_synth_t* synth, float* interleaved, int frames) {
-  // FluidSynth mixes each voice over the whole length asked for: pieces of a
-  // few blocks keep its buffers in the processor's cache.
-  while (frames > kPieceFrames) {
-    RenderPart(synth, interleaved, kPieceFrames);
-    interleaved += 2 * kPieceFrames;
-    frames -= kPieceFrames;
-  }
-#if defined(__SSE__)
-  // Numbers too small to be heard (denormals, in decaying reverb and release
-  // tails) cost the processor many times the work of normal ones: they count as
-  // zero while the synthesiser renders.
-  const unsigned int saved = _mm_getcsr();
-  _mm_setcsr(saved | 0x8040);  // flush to zero, denormals are zero
-  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
-  _mm_setcsr(saved);
-#else
-  fluid_synth_write_float(synth, frames, interleaved, 0, 2, interleaved, 1, 2);
-#endif
-}
 
 static_assert(Synthesizer::kMaxRenderFrames / Synthesizer::kPieceFrames <= PieceSharing::kMaxPieces);
 

@@ -58,8 +58,6 @@
 #include "platform/core/wintypes.h"
 #include "platform/synth/piece_sharing.h"
 
-struct _fluid_hashtable_t;
-struct _fluid_synth_t;
 
 namespace platform {
 
@@ -150,24 +148,12 @@ class Synthesizer {
   };
 
   // One FluidSynth synthesiser with the SoundFont it borrows.
-  struct Part {
-    std::shared_ptr<Bank> bank;
-    _fluid_hashtable_t* settings = nullptr;  // fluid_settings_t
-    _fluid_synth_t* synth = nullptr;
-    std::vector<Pending> pending;
-    std::vector<std::uint8_t> sysex;
-    // The stretch being rendered: where it goes, and how far its rendering and
-    // its events have got.
-    float* out = nullptr;
-    int done = 0;
-    std::size_t played = 0;
-  };
+  struct Part;
 
   Synthesizer() = default;
   // The half that plays a note (or key pressure) of this channel and key;
   // noteOn: a new note starts there.
   std::size_t HalfFor(std::uint8_t status, int key, bool noteOn);
-  static void RenderPart(_fluid_synth_t* synth, float* interleaved, int frames);
   // Renders piece number piece of one part's stretch of frames with the queued
   // events that fall in it; the last piece plays the events left.
   static void RenderPiece(Part& part, int piece, int frames);
