@@ -28,6 +28,7 @@
 #include "app/convert_cli/job_pool.h"
 #include "app/convert_cli/manifest.h"
 #include "app/convert_cli/recording_levels.h"
+#include "app/convert_cli/sound_font_option.h"
 #include "app/convert_cli/terminal_dialog.h"
 #include "app/convert_cli/worker_link.h"
 #include "base/debug_log.h"
@@ -200,7 +201,8 @@ INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
     case WM_INITDIALOG: {
       d.ComboAddString(kFormat, "Wav");
       d.ComboAddString(kFormat, "Mp3");
-      d.ComboSetSel(kFormat, options.format == OutputFormat::kWav ? 0 : 1);
+      // FLAC is saved where the window saves WAV (SetSaveSettings).
+      d.ComboSetSel(kFormat, options.format == OutputFormat::kMp3 ? 1 : 0);
       for (const char* rate : {"11025 Hz", "22050 Hz", "44100 Hz", "48000 Hz"}) d.ComboAddString(kMp3Quality, rate);
       d.ComboSetSel(kMp3Quality, convert_cli::Mp3RatePosition(options.mp3Rate));
       d.ComboAddString(kWavQuality, "Origin");
@@ -239,6 +241,13 @@ INT_PTR ConverterWindowProc(HWND hDlg, UINT msg, WPARAM, LPARAM lParam) {
       if (converted) {
         result.output = converted->output;
         result.reasons = converted->repairs;
+        if (const std::optional<LoudnessResult>& loudness = converted->loudness) {
+          result.loudnessApplied = true;
+          result.loudnessLufs = loudness->measuredLufs;
+          result.gainDb = loudness->gainDb;
+          result.outputLufs = loudness->outputLufs;
+          result.truePeakDbtp = loudness->truePeakDbtp;
+        }
       }
       result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
       result.musicSeconds = levels.seconds;
@@ -343,9 +352,15 @@ int ServeOrders(Run& run, convert_cli::TerminalDialog& dialog) {
 
 // The arguments a worker process starts with: this run's settings, no files.
 std::vector<std::string> WorkerArguments(const ConvertOptions& options) {
-  std::vector<std::string> args = {kProgram, "--worker", "--format", options.format == OutputFormat::kWav ? "wav" : "mp3",
+  std::vector<std::string> args = {kProgram, "--worker", "--format", convert_cli::FormatExtension(options.format),
                                    "--rate", std::to_string(options.mp3Rate), "--tempo", std::to_string(options.tempo)};
   if (!options.device.empty()) args.insert(args.end(), {"--device", options.device});
+  if (!options.soundFont.empty()) args.insert(args.end(), {"--soundfont", options.soundFont});
+  if (options.loudness) {
+    char target[32];
+    std::snprintf(target, sizeof target, "%.17g", *options.loudness);
+    args.insert(args.end(), {"--loudness", target});
+  }
   if (options.sameDir) {
     args.push_back("--same-dir");
   } else {
@@ -372,7 +387,7 @@ std::vector<convert_cli::PlannedFile> PlanFiles(const ConvertOptions& options) {
                                                                  options.keepTree);
     plan.push_back(std::move(file));
   }
-  convert_cli::NameExpectedOutputs(plan, options.format == OutputFormat::kWav ? "wav" : "mp3");
+  convert_cli::NameExpectedOutputs(plan, convert_cli::FormatExtension(options.format));
   return plan;
 }
 
@@ -433,6 +448,10 @@ class Outcomes {
         Complain(convert_cli::ResultLine(shown));
       } else {
         printLine_(convert_cli::ResultLine(shown));
+        if (const std::string clipped = convert_cli::ClippedWarning(shown); !clipped.empty() && !options_.quiet) {
+          clearLine_();
+          Complain(clipped);
+        }
       }
     }
   }
@@ -491,6 +510,14 @@ int main(int argc, char** argv) {
     LogWorkerStart();
   } else {
     LogRunStart();
+  }
+
+  // A SoundFont that cannot play is refused before anything is converted.
+  if (!options.soundFont.empty()) {
+    if (const std::string problem = convert_cli::UseSoundFont(options.soundFont, !options.worker); !problem.empty()) {
+      Complain("--soundfont " + options.soundFont + ": " + problem);
+      return kExitBadArguments;
+    }
   }
 
   // The record is opened before anything is converted: a run that cannot keep it
@@ -587,6 +614,7 @@ int main(int argc, char** argv) {
     outcomes.Finished(i, std::move(result));
   }
 
+  SetSaveSettings({options.format == OutputFormat::kFlac, options.loudness});
   if (options.worker || jobs <= 1) {
     SetConvertedFileObserver([&run](const ConvertedFile& file) {
       const convert_cli::RecordingLevels levels = convert_cli::MeasureRecording();
