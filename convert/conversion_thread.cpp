@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "engine/music_engine.h"
 #include "engine/result_descriptions.h"
 #include "engine/segment_playback.h"
+#include "output/flac_file.h"
+#include "output/loudness.h"
 #include "output/mp3_transcoder.h"
 #include "output/recording_mp3_encoder.h"
 #include "output/save_file_wav.h"
@@ -65,6 +68,7 @@ struct WorkerState {
   HANDLE stopped = nullptr;  // the event of the worker asked to stop
   HANDLE ended = nullptr;    // tests only: the event of the worker asked to return
   ConvertedFileObserver observer;
+  SaveSettings save;
 };
 
 WorkerState& State() {
@@ -174,6 +178,11 @@ class Batch {
   // mp3: through a temporary WAV file into an MP3 file, which encoder, when there is
   // one, has encoded while the music was recorded.
   bool SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* encoder);
+  // With the terminal program's FLAC or loudness, the recording read into memory
+  // (and brought to the loudness) for SaveOutput to write; false with reason_ set.
+  bool ReadAndShape(PcmRecording& recording);
+  // Writes the recording as WAV to path: the capture's as it stands, or shaped.
+  bool WriteWav(const std::string& path, const PcmRecording* shaped, DWORD* rate);
 
   // Abort pressed, or the window closing.
   bool Aborting() const { return bIsAborting.load() != 0 || StopRequested(event_); }
@@ -197,6 +206,8 @@ class Batch {
   DWORD tempo_ = 50;
   int mp3Rate_ = kDefaultMp3Rate;
   int converted_ = 0;
+  SaveSettings save_;  // as the batch started
+  std::optional<LoudnessResult> loudness_;  // of the file just saved
   std::string folder_;  // where the output of the file being converted goes
   std::string output_;  // the file the current song was saved as, once saved
   std::string reason_;  // why the step that failed failed: the file and the system's reason
@@ -220,6 +231,11 @@ void Batch::Run() {
   mp3Rate_ = quality >= 0 && quality < static_cast<int>(std::size(kMp3Rates)) ? kMp3Rates[quality] : kDefaultMp3Rate;
   g_DebugLog.Print("Quality: %d", mp3Rate_);
   converted_ = 0;
+  {
+    WorkerState& state = State();
+    std::lock_guard lock(state.lock);
+    save_ = state.save;
+  }
 
   while (dialog_.ListCount(IDC_FILELIST) > 0 && !Aborting()) {
     if (!ConvertFirstFile()) return;
@@ -241,6 +257,7 @@ void Batch::Run() {
 bool Batch::ConvertFirstFile() {
   output_.clear();
   reason_.clear();
+  loudness_.reset();
   // The file is taken once: this file's path and name are kept from here to the
   // end, whatever the list shows meanwhile.
   const std::string path = dialog_.ListItemText(IDC_FILELIST, 0, 1);
@@ -293,7 +310,9 @@ bool Batch::ConvertFirstFile() {
   // an encoder still running when the file is left (Abort, the window closing, an
   // error) is stopped with it, and what it made was only ever in memory.
   const bool mp3 = dialog_.ComboGetSel(IDC_FORMAT) != 0;
-  const std::unique_ptr<RecordingMp3Encoder> encoder = mp3 ? RecordingMp3Encoder::Start(mp3Rate_) : nullptr;
+  // A recording brought to a loudness is encoded once it is shaped, not before.
+  const std::unique_ptr<RecordingMp3Encoder> encoder =
+      mp3 && !save_.loudnessLufs ? RecordingMp3Encoder::Start(mp3Rate_) : nullptr;
 
   WaitForTheEnd();
 
@@ -319,12 +338,18 @@ bool Batch::ConvertFirstFile() {
 
   std::string base = name;
   CutAtLast(base, '.');
-  if (!SaveOutput(base, mp3, encoder.get()))
+  if (!SaveOutput(base, mp3, encoder.get())) {
+    // Abort while the recording was brought to a loudness: left as any aborted file is.
+    if (save_.loudnessLufs && Aborting()) {
+      Down();
+      return true;
+    }
     return Fail("Can't Save Output File",
                 reason_.empty() ? Because(folder_, "the output file could not be written") : reason_);
+  }
 
   g_DebugLog.Print("done");
-  ReportConverted({path, output_, GetLoadRepairsMIDI()});
+  ReportConverted({path, output_, GetLoadRepairsMIDI(), loudness_});
   // Item 0 is still this file: nothing but the worker removes items during a batch.
   if (dialog_.ListItemText(IDC_FILELIST, 0, 1) == path) dialog_.ListDeleteItem(IDC_FILELIST, 0);
   ++converted_;
@@ -383,16 +408,50 @@ void Batch::WaitForTheEnd() {
   }
 }
 
-// Writes the recording as base.wav, or through a temporary WAV file as base.mp3,
-// in folder_. The output is written under a part name beside the reserved one and
-// renamed onto it when whole; the temporary WAV has no name once it is open. The
-// transcoder writes the encoder's MP3 when the temporary WAV holds the sound it
-// encoded, else it encodes the WAV. On failure nothing of it is left: not the
-// reserved output, not the temporary file.
+bool Batch::ReadAndShape(PcmRecording& recording) {
+  if (const std::string why = ReadCapturedRecording(recording); !why.empty()) {
+    reason_ = Because(folder_, why);
+    return false;
+  }
+  if (!save_.loudnessLufs) return true;
+  LoudnessResult loudness;
+  if (const std::string why = NormaliseLoudness(recording, *save_.loudnessLufs, loudness, [this] { return Aborting(); });
+      !why.empty()) {
+    reason_ = Because(folder_, why);
+    return false;
+  }
+  // The log's own formatting has no real numbers.
+  char line[160];
+  std::snprintf(line, sizeof line, "Loudness: %.2f LUFS measured, gain %+.2f dB; written at %.2f LUFS, true peak %.2f dBTP",
+                loudness.measuredLufs, loudness.gainDb, loudness.outputLufs, loudness.truePeakDbtp);
+  g_DebugLog.Print("%s", line);
+  loudness_ = loudness;
+  return true;
+}
+
+bool Batch::WriteWav(const std::string& path, const PcmRecording* shaped, DWORD* rate) {
+  if (shaped == nullptr) return SUCCEEDED(SaveFileWAV(path.c_str(), rate));
+  *rate = static_cast<DWORD>(shaped->rate);
+  return SUCCEEDED(SaveRecordingWav(path.c_str(), *shaped));
+}
+
+// Writes the recording as base.wav (base.flac with the terminal program's FLAC),
+// or through a temporary WAV file as base.mp3, in folder_. The output is written
+// under a part name beside the reserved one and renamed onto it when whole; the
+// temporary WAV has no name once it is open. The transcoder writes the encoder's
+// MP3 when the temporary WAV holds the sound it encoded, else it encodes the WAV
+// (always, for a recording brought to a loudness). On failure nothing of it is
+// left: not the reserved output, not the temporary file.
 bool Batch::SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* encoder) {
   // What a killed run left here (its part files and the names they reserved) goes
   // first, so those names are free again.
   platform::RemoveStaleParts(folder_);
+  // The window's WAV and MP3 read the recording as they write it; FLAC and a
+  // loudness have it in memory first.
+  PcmRecording recording;
+  const bool inMemory = save_.loudnessLufs || (save_.flac && !mp3);
+  if (inMemory && !ReadAndShape(recording)) return false;
+  const PcmRecording* shaped = inMemory ? &recording : nullptr;
   std::unique_ptr<platform::UnlinkedFile> temp;
   DWORD inRate = 0;
   if (mp3) {
@@ -416,12 +475,13 @@ bool Batch::SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* e
       return false;
     }
     errno = 0;
-    if (FAILED(SaveFileWAV(temp->Path().c_str(), &inRate))) {
+    if (!WriteWav(temp->Path(), shaped, &inRate)) {
       reason_ = WriteFailure(tempName, errno);
       return false;
     }
   }
-  const std::string output = ReserveOutputName(folder_, base, mp3 ? "mp3" : "wav", reason_);
+  const bool flac = save_.flac && !mp3;
+  const std::string output = ReserveOutputName(folder_, base, mp3 ? "mp3" : flac ? "flac" : "wav", reason_);
   if (output.empty()) return false;
   g_DebugLog.Print("file: %s", output.c_str());
   std::unique_ptr<platform::PartFile> part = platform::PartFile::Create(output, reason_);
@@ -430,11 +490,15 @@ bool Batch::SaveOutput(const std::string& base, bool mp3, RecordingMp3Encoder* e
   if (written && mp3) {
     written = SUCCEEDED(wavtomp3(temp->Path().c_str(), part->WriterPath().c_str(), static_cast<int>(inRate), mp3Rate_,
                                  encoder != nullptr ? &encoder->Result() : nullptr));
+  } else if (written && flac) {
+    const std::string why = SaveRecordingFlac(part->WriterPath(), recording);
+    written = why.empty();
+    if (!written) reason_ = Because(output, why);
   } else if (written) {
     DWORD rate = 0;
-    written = SUCCEEDED(SaveFileWAV(part->WriterPath().c_str(), &rate));
+    written = WriteWav(part->WriterPath(), shaped, &rate);
   }
-  if (part != nullptr && !written) reason_ = WriteFailure(output, errno);
+  if (part != nullptr && !written && reason_.empty()) reason_ = WriteFailure(output, errno);
   if (!written || !part->Commit(reason_)) {
     DeleteFileA(output.c_str());
     return false;
@@ -506,6 +570,12 @@ void SetConvertedFileObserver(ConvertedFileObserver observer) {
   WorkerState& state = State();
   std::lock_guard lock(state.lock);
   state.observer = std::move(observer);
+}
+
+void SetSaveSettings(const SaveSettings& settings) {
+  WorkerState& state = State();
+  std::lock_guard lock(state.lock);
+  state.save = settings;
 }
 
 void RequestWorkerStop() {

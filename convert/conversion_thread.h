@@ -4,9 +4,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "output/loudness.h"
 #include "platform/core/wintypes.h"
 
 // The worker's thread procedure; hWnd is the main window's handle. It waits for
@@ -31,12 +33,23 @@ struct ConvertedFile {
   std::string input;
   std::string output;
   std::vector<std::string> repairs;
+  std::optional<LoudnessResult> loudness;  // when it was brought to a loudness
 };
 // Called on the worker's thread once per converted file, right after its "done"
 // log line and before the file leaves the list. One observer for the process (the
 // terminal program's); an empty function removes it.
 using ConvertedFileObserver = std::function<void(const ConvertedFile&)>;
 void SetConvertedFileObserver(ConvertedFileObserver observer);
+
+// How the terminal program saves what the window saves: a recording the Format
+// list says is WAV is written as FLAC instead, and every recording (the MP3's too)
+// may be brought to a loudness before it is written. The window's own is the
+// default: WAV as recorded. Read by the worker when a batch starts.
+struct SaveSettings {
+  bool flac = false;
+  std::optional<double> loudnessLufs;  // the target of the integrated loudness
+};
+void SetSaveSettings(const SaveSettings& settings);
 
 // Writes seconds, whole hours dropped, as "mm:ss" (each part two digits at least)
 // into text, which has room for 6 bytes.

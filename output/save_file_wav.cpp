@@ -96,6 +96,29 @@ HRESULT SaveCaptureToWav(ICapturedAudio* capture, const char* fileName, DWORD* s
   return hr;
 }
 
+HRESULT SaveRecordingWav(const char* fileName, const PcmRecording& recording) {
+  const std::size_t bytes = recording.samples.size() * sizeof(std::int16_t);
+  if (recording.channels <= 0 || recording.rate <= 0 || bytes > kMaxWavDataBytes) return E_FAIL;
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = static_cast<WORD>(recording.channels);
+  format.nSamplesPerSec = static_cast<DWORD>(recording.rate);
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = static_cast<WORD>(recording.channels * 2);
+  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+  CWaveFile waveFile;
+  if (FAILED(waveFile.Open(fileName, &format, WAVEFILE_WRITE))) {
+    waveFile.Close();
+    return E_FAIL;
+  }
+  DWORD written = 0;
+  const HRESULT hr = waveFile.Write(static_cast<DWORD>(bytes), reinterpret_cast<const BYTE*>(recording.samples.data()),
+                                    &written);
+  // Close brings the last bytes and the sizes to the disk: both must succeed.
+  const HRESULT closed = waveFile.Close();
+  return FAILED(hr) || FAILED(closed) ? E_FAIL : S_OK;
+}
+
 namespace {
 
 // Seconds as h:mm:ss.

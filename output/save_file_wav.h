@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "output/pcm_recording.h"
 #include "ovdmofilter/captured_audio.h"
 #include "platform/core/wintypes.h"
 
@@ -14,6 +15,10 @@ HRESULT SaveFileWAV(const char* fileName, DWORD* sampleRate);
 // The same, reading through capture: size, then format (into g_CaptureRecord), then
 // the bytes, which go to the file in one Write.
 HRESULT SaveCaptureToWav(ICapturedAudio* capture, const char* fileName, DWORD* sampleRate);
+
+// Writes recording (already read from the capture, and perhaps shaped) to fileName
+// as a WAV file of the same layout. S_OK when the file was written whole.
+HRESULT SaveRecordingWav(const char* fileName, const PcmRecording& recording);
 
 // The most bytes of sound a written WAV file holds: the writer's file offsets are
 // 32-bit signed (mmio's are), so the whole file stays below 2 GiB, 56 bytes of

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config g++ clang clang-format
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libfluidsynth-dev fluidsynth libmp3lame-dev lame
+  libfluidsynth-dev fluidsynth libmp3lame-dev lame libebur128-dev libflac-dev
   fluid-soundfont-gm timgm6mb-soundfont
   xvfb xauth fonts-dejavu-core
   mpg123 libclang-rt-14-dev

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -16,6 +17,8 @@ namespace fs = std::filesystem;
 
 constexpr int kMp3Rates[] = {11025, 22050, 44100, 48000};
 constexpr int kMostJobs = 1024;
+// The loudness targets taken: from nearly inaudible to as loud as music is mastered.
+constexpr double kQuietestTarget = -70, kLoudestTarget = -5;
 
 std::optional<int> WholeNumber(std::string_view text) {
   int value = 0;
@@ -24,7 +27,27 @@ std::optional<int> WholeNumber(std::string_view text) {
   return value;
 }
 
+std::optional<double> Decimal(std::string_view text) {
+  double value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failure != std::errc() || end != text.data() + text.size() || text.empty() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
 }  // namespace
+
+const char* FormatExtension(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::kMp3:
+      return "mp3";
+    case OutputFormat::kFlac:
+      return "flac";
+    case OutputFormat::kWav:
+      break;
+  }
+  return "wav";
+}
 
 int Mp3RatePosition(int rate) {
   const auto* at = std::find(std::begin(kMp3Rates), std::end(kMp3Rates), rate);
@@ -77,8 +100,10 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
         options.format = OutputFormat::kWav;
       } else if (value == "mp3") {
         options.format = OutputFormat::kMp3;
+      } else if (value == "flac") {
+        options.format = OutputFormat::kFlac;
       } else {
-        error = "--format " + value + ": wav or mp3";
+        error = "--format " + value + ": wav, mp3 or flac";
         return std::nullopt;
       }
     } else if (name == "--rate") {
@@ -96,6 +121,21 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
         return std::nullopt;
       }
       options.device = value;
+    } else if (name == "--soundfont") {
+      if (!takeValue()) return std::nullopt;
+      if (value.empty()) {
+        error = "--soundfont needs a file";
+        return std::nullopt;
+      }
+      options.soundFont = value;
+    } else if (name == "--loudness") {
+      if (!takeValue()) return std::nullopt;
+      const std::optional<double> target = Decimal(value);
+      if (!target || *target < kQuietestTarget || *target > kLoudestTarget) {
+        error = "--loudness " + value + ": a loudness in LUFS from -70 to -5, such as -16";
+        return std::nullopt;
+      }
+      options.loudness = *target;
     } else if (name == "--tempo") {
       if (!takeValue()) return std::nullopt;
       const std::optional<int> tempo = WholeNumber(value);
@@ -164,6 +204,10 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
     error = "--out and --same-dir: choose one";
     return std::nullopt;
   }
+  if (!options.device.empty() && !options.soundFont.empty()) {
+    error = "--device and --soundfont: choose one";
+    return std::nullopt;
+  }
   if (options.keepTree && options.sameDir) {
     error = "--keep-tree and --same-dir: choose one";
     return std::nullopt;
@@ -212,13 +256,17 @@ std::optional<ConvertOptions> ParseConvertOptions(int argc, const char* const* a
 std::string HelpText() {
   return "Usage: halvane-convert [OPTION]... FILE|FOLDER...\n"
          "Renders MIDI files (.mid, .midi, .kar, .smf, .rmi; folders are searched with their\n"
-         "subfolders) into WAV or MP3 files, in the order given (several at once with\n"
-         "--jobs; each file's line still comes in that order).\n"
+         "subfolders) into WAV, MP3 or FLAC files, in the order given (several at once\n"
+         "with --jobs; each file's line still comes in that order).\n"
          "\n"
-         "  --format wav|mp3    output format (default wav)\n"
+         "  --format wav|mp3|flac  output format (default wav); FLAC is 16-bit lossless,\n"
+         "                      the samples the WAV file would hold\n"
          "  --rate HZ           MP3 sample rate: 11025, 22050, 44100 or 48000 (default 44100)\n"
          "  --device NAME|N     synthesiser, by name or by its number in --list-devices\n"
          "                      (default the first)\n"
+         "  --soundfont FILE    play with this SoundFont (.sf2 or .sf3) instead\n"
+         "  --loudness LUFS     bring each output to this integrated loudness (EBU R128,\n"
+         "                      -70 to -5, e.g. -16), its true peak limited to -1 dBTP\n"
          "  --list-devices      list the synthesisers and exit\n"
          "  --tempo PERCENT     50 to 150 percent of each file's own tempo (default 100)\n"
          "  --out FOLDER        where the outputs go (default ./wav, made when missing)\n"
@@ -234,6 +282,9 @@ std::string HelpText() {
          "  --manifest FILE     add one JSON line per file to FILE as each one finishes:\n"
          "                      input, output, status (ok, failed, skipped), reason,\n"
          "                      music_seconds, render_seconds, peak_dbfs, clipped_samples\n"
+         "                      (the recording's, before any loudness), and with\n"
+         "                      --loudness loudness_lufs (measured), gain_db,\n"
+         "                      output_lufs and true_peak_dbtp\n"
          "  --shard K/N         convert part K (0 to N-1) of N parts of the sorted list:\n"
          "                      N runs with K = 0 .. N-1 convert every file once\n"
          "  --help              show this help and exit\n"
@@ -243,7 +294,8 @@ std::string HelpText() {
          "An output never replaces a file: a taken name gets a counter, as in song(1).wav.\n"
          "Ctrl+C stops the file in progress (nothing of it is written) and the rest.\n"
          "A file the MIDI reader had to repair (cut short, bytes out of range, ...) is\n"
-         "converted with a warning that says what was repaired.\n"
+         "converted with a warning that says what was repaired. A recording with\n"
+         "clipped samples (louder than 16 bits hold) is named on standard error.\n"
          "Exit status: 0 all converted, 1 some file failed, 2 bad arguments, 130 stopped.\n"
          "Log: $XDG_STATE_HOME/halvane/convert-log.txt (default ~/.local/state); each run\n"
          "is added to it, and a log grown past 8 MiB is first moved to convert-log.txt.old.\n";

@@ -8,12 +8,17 @@
 
 namespace convert_cli {
 
-enum class OutputFormat { kWav, kMp3 };
+enum class OutputFormat { kWav, kMp3, kFlac };
+
+// The extension of the format's files: "wav", "mp3" or "flac".
+const char* FormatExtension(OutputFormat format);
 
 struct ConvertOptions {
   OutputFormat format = OutputFormat::kWav;
   int mp3Rate = 44100;       // the window's MP3 Quality default
   std::string device;        // a name or a number from --list-devices; empty: the first
+  std::string soundFont;     // a SoundFont file to play with instead of a listed synthesiser
+  std::optional<double> loudness;  // the integrated loudness (LUFS) every output is brought to
   int tempo = 100;           // percent of the file's own tempo, 50 to 150
   std::string outDir = "wav";
   bool sameDir = false;

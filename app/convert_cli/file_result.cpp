@@ -48,6 +48,13 @@ std::string ResultLine(const FileResult& result) {
   return input + ": " + reasons;
 }
 
+std::string ClippedWarning(const FileResult& result) {
+  if (result.clippedSamples == 0 || result.status == FileStatus::kFailed || result.status == FileStatus::kSkipped)
+    return {};
+  return platform::EscapeControls(result.input) + ": warning: " + std::to_string(result.clippedSamples) +
+         " samples were clipped to the 16-bit range";
+}
+
 std::vector<std::string> SummaryLines(const std::vector<FileResult>& results, std::size_t total) {
   std::vector<std::string> lines;
   for (const auto& [status, what] : {std::pair{FileStatus::kFailed, "failed"},

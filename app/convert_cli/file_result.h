@@ -25,11 +25,22 @@ struct FileResult {
   double renderSeconds = 0;          // wall time its conversion took
   double peakDbfs = -HUGE_VAL;       // loudest sample, dB below full scale; -inf for silence
   unsigned long long clippedSamples = 0;  // samples at full scale
+  // With --loudness: the recording's integrated loudness (-inf for silence), the
+  // gain applied to it, and the loudness and true peak of what was written.
+  bool loudnessApplied = false;
+  double loudnessLufs = std::nan("");
+  double gainDb = std::nan("");
+  double outputLufs = std::nan("");
+  double truePeakDbtp = std::nan("");
 };
 
 // The terminal's line for a file, control characters escaped, without a line end:
 // "IN -> OUT", "IN -> OUT: warning: REASON; REASON", or for a failure "IN: REASON".
 std::string ResultLine(const FileResult& result);
+
+// The warning standard error gives for a converted file whose recording clipped,
+// control characters escaped, without a line end; empty when nothing clipped.
+std::string ClippedWarning(const FileResult& result);
 
 // The summary for standard error (control characters escaped), one line each: how
 // many of the total failed and how many were converted with a warning, each

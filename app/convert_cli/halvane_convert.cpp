@@ -28,6 +28,7 @@
 #include "app/convert_cli/job_pool.h"
 #include "app/convert_cli/manifest.h"
 #include "app/convert_cli/recording_levels.h"
+#include "app/convert_cli/sound_font_option.h"
 #include "app/convert_cli/terminal_dialog.h"
 #include "app/convert_cli/worker_link.h"
 #include "base/debug_log.h"
@@ -205,6 +206,13 @@ void FileLeft(Run& run) {
   if (converted) {
     result.output = converted->output;
     result.reasons = converted->repairs;
+    if (const std::optional<LoudnessResult>& loudness = converted->loudness) {
+      result.loudnessApplied = true;
+      result.loudnessLufs = loudness->measuredLufs;
+      result.gainDb = loudness->gainDb;
+      result.outputLufs = loudness->outputLufs;
+      result.truePeakDbtp = loudness->truePeakDbtp;
+    }
   }
   result.status = result.reasons.empty() ? FileStatus::kConverted : FileStatus::kConvertedWithWarning;
   result.musicSeconds = levels.seconds;
@@ -218,7 +226,8 @@ void FileLeft(Run& run) {
 // The window's controls as the options set them.
 ui::WorkerWindowSettings WindowSettings(const ConvertOptions& options, int device) {
   ui::WorkerWindowSettings settings;
-  settings.format = options.format == OutputFormat::kWav ? 0 : 1;
+  // FLAC is saved where the window saves WAV (SetSaveSettings).
+  settings.format = options.format == OutputFormat::kMp3 ? 1 : 0;
   settings.mp3Rate = convert_cli::Mp3RatePosition(options.mp3Rate);
   char name[kTextBufferSize];
   for (int i = 0; i < g_nPortCount.load(); ++i) {
@@ -322,9 +331,15 @@ int ServeOrders(Run& run, convert_cli::TerminalDialog& dialog) {
 
 // The arguments a worker process starts with: this run's settings, no files.
 std::vector<std::string> WorkerArguments(const ConvertOptions& options) {
-  std::vector<std::string> args = {kProgram, "--worker", "--format", options.format == OutputFormat::kWav ? "wav" : "mp3",
+  std::vector<std::string> args = {kProgram, "--worker", "--format", convert_cli::FormatExtension(options.format),
                                    "--rate", std::to_string(options.mp3Rate), "--tempo", std::to_string(options.tempo)};
   if (!options.device.empty()) args.insert(args.end(), {"--device", options.device});
+  if (!options.soundFont.empty()) args.insert(args.end(), {"--soundfont", options.soundFont});
+  if (options.loudness) {
+    char target[32];
+    std::snprintf(target, sizeof target, "%.17g", *options.loudness);
+    args.insert(args.end(), {"--loudness", target});
+  }
   if (options.sameDir) {
     args.push_back("--same-dir");
   } else {
@@ -351,7 +366,7 @@ std::vector<convert_cli::PlannedFile> PlanFiles(const ConvertOptions& options) {
                                                                  options.keepTree);
     plan.push_back(std::move(file));
   }
-  convert_cli::NameExpectedOutputs(plan, options.format == OutputFormat::kWav ? "wav" : "mp3");
+  convert_cli::NameExpectedOutputs(plan, convert_cli::FormatExtension(options.format));
   return plan;
 }
 
@@ -412,6 +427,10 @@ class Outcomes {
         Complain(convert_cli::ResultLine(shown));
       } else {
         printLine_(convert_cli::ResultLine(shown));
+        if (const std::string clipped = convert_cli::ClippedWarning(shown); !clipped.empty() && !options_.quiet) {
+          clearLine_();
+          Complain(clipped);
+        }
       }
     }
   }
@@ -470,6 +489,14 @@ int main(int argc, char** argv) {
     LogWorkerStart();
   } else {
     LogRunStart();
+  }
+
+  // A SoundFont that cannot play is refused before anything is converted.
+  if (!options.soundFont.empty()) {
+    if (const std::string problem = convert_cli::UseSoundFont(options.soundFont, !options.worker); !problem.empty()) {
+      Complain("--soundfont " + options.soundFont + ": " + problem);
+      return kExitBadArguments;
+    }
   }
 
   // The record is opened before anything is converted: a run that cannot keep it
@@ -562,6 +589,7 @@ int main(int argc, char** argv) {
     outcomes.Finished(i, std::move(result));
   }
 
+  SetSaveSettings({options.format == OutputFormat::kFlac, options.loudness});
   if (options.worker || jobs <= 1) {
     SetConvertedFileObserver([&run](const ConvertedFile& file) {
       const convert_cli::RecordingLevels levels = convert_cli::MeasureRecording();

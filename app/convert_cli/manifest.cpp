@@ -102,7 +102,14 @@ std::string ManifestLine(const FileResult& result) {
   line += ",\"music_seconds\":" + Number(result.musicSeconds, "%.3f");
   line += ",\"render_seconds\":" + Number(result.renderSeconds, "%.3f");
   line += ",\"peak_dbfs\":" + Number(result.peakDbfs, "%.2f");
-  line += ",\"clipped_samples\":" + std::to_string(result.clippedSamples) + "}\n";
+  line += ",\"clipped_samples\":" + std::to_string(result.clippedSamples);
+  if (result.loudnessApplied) {
+    line += ",\"loudness_lufs\":" + Number(result.loudnessLufs, "%.2f");
+    line += ",\"gain_db\":" + Number(result.gainDb, "%.2f");
+    line += ",\"output_lufs\":" + Number(result.outputLufs, "%.2f");
+    line += ",\"true_peak_dbtp\":" + Number(result.truePeakDbtp, "%.2f");
+  }
+  line += "}\n";
   return line;
 }
 

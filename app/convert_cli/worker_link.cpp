@@ -7,8 +7,9 @@ namespace convert_cli {
 
 namespace {
 
-// A result: status, input, output, music, render, peak, clipped, reason count, reasons.
-constexpr std::size_t kResultFields = 8;
+// A result: status, input, output, music, render, peak, clipped, loudness applied,
+// loudness, gain, output loudness, true peak, reason count, reasons.
+constexpr std::size_t kResultFields = 13;
 
 void Put(std::string& out, const std::string& field) {
   out += field;
@@ -39,6 +40,9 @@ std::string EncodeResult(const FileResult& result) {
   Put(out, Real(result.renderSeconds));
   Put(out, Real(result.peakDbfs));
   Put(out, std::to_string(result.clippedSamples));
+  Put(out, result.loudnessApplied ? "1" : "0");
+  for (const double value : {result.loudnessLufs, result.gainDb, result.outputLufs, result.truePeakDbtp})
+    Put(out, Real(value));
   Put(out, std::to_string(result.reasons.size()));
   for (const std::string& reason : result.reasons) Put(out, reason);
   return out;
@@ -79,6 +83,11 @@ std::optional<FileResult> FieldReader::NextResult() {
   result.renderSeconds = std::strtod(f[4].c_str(), nullptr);
   result.peakDbfs = std::strtod(f[5].c_str(), nullptr);
   result.clippedSamples = std::strtoull(f[6].c_str(), nullptr, 10);
+  result.loudnessApplied = f[7] == "1";
+  result.loudnessLufs = std::strtod(f[8].c_str(), nullptr);
+  result.gainDb = std::strtod(f[9].c_str(), nullptr);
+  result.outputLufs = std::strtod(f[10].c_str(), nullptr);
+  result.truePeakDbtp = std::strtod(f[11].c_str(), nullptr);
   result.reasons.assign(f.begin() + kResultFields, f.end());
   return result;
 }

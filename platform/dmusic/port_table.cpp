@@ -136,6 +136,16 @@ std::vector<PortInfo> ListSoundFontPorts() {
   return *g_systemTable;
 }
 
+bool PutSoundFontPortFirst(const std::string& path) {
+  const std::string real = RealFile(path);
+  if (real.empty()) return false;
+  std::lock_guard lock(g_tableLock);
+  if (!g_systemTable) g_systemTable = ScanSoundFontPorts(SoundFontSearchFolders(), kDefaultSoundFont);
+  std::erase_if(*g_systemTable, [&](const PortInfo& port) { return port.path == real; });
+  g_systemTable->insert(g_systemTable->begin(), MakePort(real, false));
+  return true;
+}
+
 void SetPortTableForTesting(std::optional<std::vector<PortInfo>> table) {
   std::lock_guard lock(g_tableLock);
   g_testTable = std::move(table);

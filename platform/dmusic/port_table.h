@@ -38,6 +38,12 @@ std::vector<PortInfo> ListSoundFontPorts();
 // building block of ListSoundFontPorts).
 std::vector<PortInfo> ScanSoundFontPorts(const std::vector<std::string>& folders, const std::string& defaultFont);
 
+// Puts a port for the SoundFont at path (a regular file, by its real path) first in
+// the listing, where GUID_NULL and the first Device list entry stand for it; a port
+// the search found for the same file is taken out. For a SoundFont named by its
+// user. False when path names no regular file.
+bool PutSoundFontPortFirst(const std::string& path);
+
 // Replaces the listing with a table of the test's own (which may hold ports that
 // a SoundFont port never is: input class, without audio-path support, ...), or
 // with nullopt restores the system's listing.

@@ -1,5 +1,7 @@
 // halvane-convert run as a user runs it: generated MIDI files, a generated SoundFont,
 // no sound card; its exit code, its outputs and what it prints.
+#include <FLAC/stream_decoder.h>
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -109,6 +113,67 @@ class ConvertCliTest : public ::testing::Test {
     const std::size_t data = bytes.find("data");
     return bytes.substr(4, 4) == Le32(bytes.size() - 8) && data != std::string::npos &&
            bytes.substr(data + 4, 4) == Le32(bytes.size() - data - 8);
+  }
+
+  // The samples of a WAV file's "data" chunk, read chunk by chunk.
+  static std::vector<std::int16_t> WavSamples(const fs::path& path) {
+    const std::string bytes = ReadFileBytes(path);
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+      std::uint32_t size = 0;
+      for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<unsigned char>(bytes[at + 4 + i]);
+      if (bytes.compare(at, 4, "data") == 0) {
+        samples.resize(std::min<std::size_t>(size, bytes.size() - at - 8) / 2);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+          samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[at + 8 + 2 * i]) |
+                                                 static_cast<unsigned char>(bytes[at + 9 + 2 * i]) << 8);
+        break;
+      }
+      at += 8 + size + (size & 1);
+    }
+    return samples;
+  }
+
+  // A FLAC file decoded by libFLAC: its interleaved samples, or nothing when it
+  // does not decode whole as 16-bit stereo.
+  static std::vector<std::int16_t> FlacSamples(const fs::path& path) {
+    struct Decoded {
+      std::vector<std::int16_t> samples;
+      bool bad = false;
+    } decoded;
+    const auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const buffer[],
+                          void* data) {
+      auto* out = static_cast<Decoded*>(data);
+      if (frame->header.channels != 2 || frame->header.bits_per_sample != 16) out->bad = true;
+      for (unsigned i = 0; i < frame->header.blocksize && !out->bad; ++i)
+        for (unsigned c = 0; c < 2; ++c) out->samples.push_back(static_cast<std::int16_t>(buffer[c][i]));
+      return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    };
+    const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data) {
+      static_cast<Decoded*>(data)->bad = true;
+    };
+    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+    FLAC__stream_decoder_set_md5_checking(decoder, true);
+    const bool opened = FLAC__stream_decoder_init_file(decoder, path.c_str(), write, nullptr, error, &decoded) ==
+                        FLAC__STREAM_DECODER_INIT_STATUS_OK;
+    // The stream's own checksum of its samples must match them too.
+    const bool whole = opened && FLAC__stream_decoder_process_until_end_of_stream(decoder) &&
+                       FLAC__stream_decoder_finish(decoder);
+    FLAC__stream_decoder_delete(decoder);
+    return whole && !decoded.bad ? decoded.samples : std::vector<std::int16_t>{};
+  }
+
+  // Integrated loudness (LUFS) and true peak (dBTP) of a 44.1 kHz stereo WAV file.
+  static std::pair<double, double> Loudness(const fs::path& path) {
+    const std::vector<std::int16_t> samples = WavSamples(path);
+    ebur128_state* meter = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_short(meter, samples.data(), samples.size() / 2);
+    double lufs = 0, left = 0, right = 0;
+    ebur128_loudness_global(meter, &lufs);
+    ebur128_true_peak(meter, 0, &left);
+    ebur128_true_peak(meter, 1, &right);
+    ebur128_destroy(&meter);
+    return {lufs, 20 * std::log10(std::max(left, right))};
   }
 
   TempDir temp_;
@@ -259,6 +324,10 @@ TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
       {{"--shard", "1", song}, "--shard 1"},
       {{"--keep-tree", "--same-dir", song}, "--keep-tree"},
       {{"--manifest", "/dev/null", song}, "--manifest /dev/null: not a regular file"},
+      {{"--loudness", "0", song}, "--loudness 0"},
+      {{"--soundfont", "missing.sf2", song}, "--soundfont missing.sf2: there is no such file"},
+      {{"--soundfont", song, song}, "--soundfont " + song + ": not a SoundFont"},
+      {{"--soundfont", "x.sf2", "--device", "1", song}, "--device and --soundfont"},
       {{}, "no MIDI files"},
   };
   for (const auto& [args, named] : cases) {
@@ -279,6 +348,72 @@ TEST_F(ConvertCliTest, BadArgumentsAreNamedAndNothingIsConverted) {
   const Result result = Run({"--device", "1", "--tempo", "150", "--same-dir", "--", dashed});
   EXPECT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
   EXPECT_TRUE(fs::exists(root_ / "in" / "-x.wav"));
+}
+
+TEST_F(ConvertCliTest, LoudnessBringsAQuietAndAClippingSongToTheTargetUnderTheTruePeakLimit) {
+  // Soft notes; and short loud chords, on fifteen channels at once in phase, whose
+  // peaks stand far above their loudness: only a limiter brings this song up.
+  dmusic_test::MidiFile quietMidi, loudMidi;
+  quietMidi.Tempo(0, 500000);
+  for (int i = 0; i < 12; ++i) quietMidi.Note(0, 0, 60 + i % 5, 30, 768);
+  for (int channel = 0; channel < 16; ++channel) {
+    if (channel == 9) continue;  // percussion
+    loudMidi.Track();
+    if (channel == 0) loudMidi.Tempo(0, 500000);
+    for (int i = 0; i < 6; ++i) loudMidi.Note(i == 0 ? 0 : 3052, channel, 60, 127, 20);
+  }
+  const std::string quiet = (root_ / "in" / "quiet.mid").string();
+  const std::string loud = (root_ / "in" / "loud.mid").string();
+  fs::create_directories(root_ / "in");
+  quietMidi.Write(quiet);
+  loudMidi.Write(loud);
+
+  // At the default gain the loud song clips, and the terminal says how much.
+  const Result plain = Run({"--manifest", "plain.jsonl", quiet, loud});
+  ASSERT_EQ(plain.exitCode, std::optional<int>(0)) << plain.err;
+  EXPECT_EQ(Occurrences(plain.err, "halvane-convert: " + loud + ": warning: "), 1u) << plain.err;
+  EXPECT_EQ(Occurrences(plain.err, " samples were clipped to the 16-bit range\n"), 1u) << plain.err;
+  EXPECT_EQ(Occurrences(ReadFileBytes(root_ / "plain.jsonl"), "\"clipped_samples\":0"), 1u);
+  EXPECT_GT(Loudness(root_ / "wav" / "loud.wav").second, 0.0);
+
+  const Result result = Run({"--loudness", "-12", "--manifest", "m.jsonl", "--out", "n", quiet, loud});
+  ASSERT_EQ(result.exitCode, std::optional<int>(0)) << result.err;
+  for (const char* name : {"quiet.wav", "loud.wav"}) {
+    const auto [lufs, truePeak] = Loudness(root_ / "n" / name);
+    EXPECT_NEAR(lufs, -12.0, 0.5) << name;
+    EXPECT_LE(truePeak, -1.0) << name;
+  }
+  const std::string manifest = ReadFileBytes(root_ / "m.jsonl");
+  EXPECT_EQ(Occurrences(manifest, "\"loudness_lufs\":-"), 2u) << manifest;
+  EXPECT_EQ(Occurrences(manifest, "\"gain_db\":"), 2u) << manifest;
+  EXPECT_EQ(Occurrences(ReadFileBytes(root_ / "state" / "halvane" / "convert-log.txt"), "LUFS measured, gain "), 2u);
+}
+
+TEST_F(ConvertCliTest, ASoundFontByItsPathPlaysAndFlacHoldsTheWavSamples) {
+  const std::string first = Midi(root_ / "in" / "first.mid", 3), second = Midi(root_ / "in" / "second.mid", 2);
+  const std::string own = (root_ / "mine" / "own.sf2").string();
+  fs::create_directories(root_ / "mine");
+  dmusic_test::WriteTestSoundFont(own, 0.5);
+
+  const Result listed = Run({"--list-devices", "--soundfont", own});
+  ASSERT_EQ(listed.exitCode, std::optional<int>(0)) << listed.err;
+  EXPECT_EQ(listed.out.rfind("1\tFluidSynth: own\n", 0), 0u) << listed.out;
+  // The same songs as WAV in this process, and as FLAC in two worker processes.
+  const Result wav = Run({"--soundfont", own, "--jobs", "1", first, second});
+  ASSERT_EQ(wav.exitCode, std::optional<int>(0)) << wav.err;
+  const Result flac = Run({"--soundfont", own, "--format", "flac", "--jobs", "2", "--out", "f", first, second});
+  ASSERT_EQ(flac.exitCode, std::optional<int>(0)) << flac.err;
+  EXPECT_EQ(flac.out, first + " -> f/first.flac\n" + second + " -> f/second.flac\n");
+  EXPECT_EQ(Names(root_ / "f"), (std::set<std::string>{"first.flac", "second.flac"}));
+  for (const char* name : {"first", "second"}) {
+    const std::vector<std::int16_t> samples = WavSamples(root_ / "wav" / (std::string(name) + ".wav"));
+    EXPECT_GT(samples.size(), 44100u) << name;
+    EXPECT_TRUE(FlacSamples(root_ / "f" / (std::string(name) + ".flac")) == samples) << name;
+  }
+  // Another SoundFont plays other samples: the one given is the one heard.
+  const Result other = Run({"--out", "o", first});
+  ASSERT_EQ(other.exitCode, std::optional<int>(0)) << other.err;
+  EXPECT_FALSE(WavSamples(root_ / "o" / "first.wav") == WavSamples(root_ / "wav" / "first.wav"));
 }
 
 TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {

@@ -1,0 +1,15 @@
+// Whether a SoundFont file given by its path can play: for a program that takes
+// one from its user, who is told at once why it cannot rather than when the
+// first song is configured.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Empty when FluidSynth loads the file at path (a SoundFont, RIFF sfbk, or a DLS
+// collection); else why not: missing, not a regular file, unreadable (the system's
+// reason), not a SoundFont, or FluidSynth's own reason. The loaded copy is let go.
+std::string SoundFontProblem(const std::string& path);
+
+}  // namespace platform
