@@ -460,6 +460,166 @@ int Count(const std::vector<FileResult>& results, FileStatus status) {
                                          [&](const FileResult& result) { return result.status == status; }));
 }
 
+// Ctrl+C and SIGTERM act as Abort from here on, and the log is opened.
+void StartRun(const ConvertOptions& options) {
+  InstallStopSignals();
+  // The engine's failure texts are in the log; the terminal shows the program's own.
+  g_DebugLog.EchoToDeveloperChannel(false);
+  // Without a state folder the lines go nowhere rather than to the terminal.
+  g_DebugLog.AppendToLogFile(LogPath().c_str(), kLogLimit);
+  if (options.worker) {
+    LogWorkerStart();
+  } else {
+    LogRunStart();
+  }
+}
+
+// What must hold before the engine starts: a SoundFont given by its path plays,
+// and the record can be kept. The exit status when it does not.
+std::optional<int> RefusedBeforeStart(const ConvertOptions& options, convert_cli::Manifest& manifest) {
+  // A SoundFont that cannot play is refused before anything is converted.
+  if (!options.soundFont.empty()) {
+    if (const std::string problem = convert_cli::UseSoundFont(options.soundFont, !options.worker); !problem.empty()) {
+      Complain("--soundfont " + options.soundFont + ": " + problem);
+      return kExitBadArguments;
+    }
+  }
+  // The record is opened before anything is converted: a run that cannot keep it
+  // does not start.
+  if (!options.manifest.empty() && !options.worker) {
+    if (const std::string reason = manifest.Open(options.manifest); !reason.empty()) {
+      Complain("--manifest " + options.manifest + ": " + reason);
+      return kExitBadArguments;
+    }
+  }
+  return std::nullopt;
+}
+
+// With the engine started: lists the devices when asked, finds the chosen one
+// (its position in the Device list), makes the output folder and installs the
+// capture effect. The exit status when the run ends here.
+std::optional<int> SetUpDevice(const ConvertOptions& options, int& device) {
+  const std::vector<std::string> ports = FillPorts();
+  if (options.listDevices) {
+    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
+    if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
+    return ports.empty() ? kExitFailed : 0;
+  }
+  const std::optional<int> position = DevicePosition(options.device, ports);
+  if (!position) {
+    if (ports.empty()) {
+      Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
+               "~/.local/share/soundfonts");
+      return kExitFailed;
+    }
+    Complain("--device " + options.device + ": no such synthesiser (see --list-devices)");
+    return kExitBadArguments;
+  }
+  device = *position;
+  if (!options.sameDir) {
+    std::error_code failure;
+    fs::create_directories(options.outDir, failure);
+    if (!fs::is_directory(options.outDir, failure)) {
+      Complain("--out " + options.outDir + ": the folder cannot be made");
+      return kExitBadArguments;
+    }
+  }
+  if (!CheckCaptureEffect()) {
+    Complain("FindFilter Failed: the capture effect cannot be installed");
+    return kExitFailed;
+  }
+  return std::nullopt;
+}
+
+// Converts in this process through the window and its worker: the orders a run
+// of many jobs hands this worker, or the files to convert one after the other.
+// The exit status of a worker process.
+int ConvertHere(Run& run, std::optional<convert_cli::TerminalDialog>& dialog, EngineRemoval& engine,
+                const std::vector<convert_cli::PlannedFile>& plan, const std::vector<std::size_t>& toConvert,
+                Outcomes& outcomes) {
+  const ConvertOptions& options = *run.options;
+  const bool live = ::isatty(STDOUT_FILENO) != 0;
+  SetConvertedFileObserver([&run](const ConvertedFile& file) {
+    const convert_cli::RecordingLevels levels = convert_cli::MeasureRecording();
+    std::lock_guard lock(run.convertedLock);
+    run.converted = file;
+    run.levels = levels;
+  });
+  dialog.emplace(
+      *ui::FindDialogTemplate(ui::IDD_MAIN),
+      ui::WorkerWindowProcedure(WindowSettings(options, run.device), {.fileLeft = [&run] { FileLeft(run); }}),
+      [&](const std::string& text, const std::string& caption) {
+        // Answered at once: the summary is the program's to give; an error ends the batch.
+        if (caption == "Error") run.error = ErrorOf(text, run.pending.empty() ? std::string() : run.pending.front());
+      },
+      live && !options.worker, options.quiet || options.worker);
+  dialog->Open(0);
+  int status = 0;
+  if (options.worker) {
+    status = ServeOrders(run, *dialog);
+  } else {
+    for (const std::size_t i : toConvert) {
+      if (s_stopRequested.load()) break;
+      std::optional<FileResult> result = ConvertOne(run, *dialog, WorkOrder{plan[i].input, plan[i].folder});
+      if (!result) break;
+      outcomes.Finished(i, std::move(*result));
+    }
+  }
+  dialog->ClearLine();
+  dialog->Close();
+  // The worker starts no other batch; it waits, idle, until the process ends.
+  RequestWorkerStop();
+  SetConvertedFileObserver(nullptr);
+  engine.Remove();
+  return status;
+}
+
+// Hands the files out to jobs worker processes, which start the engine themselves.
+void ConvertInWorkers(const ConvertOptions& options, int jobs, const std::vector<convert_cli::PlannedFile>& plan,
+                      const std::vector<std::size_t>& toConvert, Outcomes& outcomes, InFlightLine& inFlight) {
+  std::vector<WorkOrder> orders;
+  for (const std::size_t i : toConvert) orders.push_back({plan[i].input, plan[i].folder});
+  convert_cli::PoolHooks hooks;
+  hooks.finished = [&](std::size_t at, FileResult result) { outcomes.Finished(toConvert[at], std::move(result)); };
+  hooks.stopRequested = [] { return s_stopRequested.load(); };
+  hooks.inFlight = [&](const std::vector<std::string>& files) { inFlight.Show(outcomes.Done(), files); };
+  const std::vector<std::size_t> unanswered =
+      convert_cli::RunJobPool("/proc/self/exe", WorkerArguments(options), jobs, orders, hooks);
+  inFlight.Clear();
+  if (s_stopRequested.load()) return;
+  // No worker could be started for them.
+  for (const std::size_t at : unanswered) {
+    FileResult failed;
+    failed.input = orders[at].input;
+    failed.reasons = {"no worker process could be started"};
+    outcomes.Finished(toConvert[at], std::move(failed));
+  }
+}
+
+// The run's end: its line in the log, the summary on the terminal, the exit status.
+int FinishRun(const ConvertOptions& options, const Outcomes& outcomes, std::size_t planned) {
+  const std::vector<FileResult> results = outcomes.Results();
+  const bool aborted = s_stopRequested.load();
+  const int failed = Count(results, FileStatus::kFailed);
+  const int warned = Count(results, FileStatus::kConvertedWithWarning);
+  const int converted = Count(results, FileStatus::kConverted) + warned;
+  const int passed = Count(results, FileStatus::kSkipped);
+  g_DebugLog.Print("End %s: %d converted (%d with a warning), %d failed%s%s", kProgram, converted, warned, failed,
+                   passed > 0 ? (", " + std::to_string(passed) + " skipped").c_str() : "", aborted ? ", stopped" : "");
+  // Quiet: the failures' own lines are all there is to say.
+  if (!options.quiet) {
+    for (const std::string& line : convert_cli::SummaryLines(results, planned)) Complain(line);
+    if (passed > 0)
+      Complain(std::to_string(passed) + " of " + std::to_string(planned) +
+               " file(s) skipped: their output was there already");
+    if (aborted)
+      Complain("stopped: " + std::to_string(converted) + " converted, " +
+               std::to_string(planned - results.size()) + " not converted");
+  }
+  if (aborted) return kExitAborted;
+  return failed == 0 && !outcomes.ManifestFailed() ? 0 : kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -479,74 +639,21 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // From here on Ctrl+C and SIGTERM act as Abort.
-  InstallStopSignals();
-  // The engine's failure texts are in the log; the terminal shows the program's own.
-  g_DebugLog.EchoToDeveloperChannel(false);
-  // Without a state folder the lines go nowhere rather than to the terminal.
-  g_DebugLog.AppendToLogFile(LogPath().c_str(), kLogLimit);
-  if (options.worker) {
-    LogWorkerStart();
-  } else {
-    LogRunStart();
-  }
-
-  // A SoundFont that cannot play is refused before anything is converted.
-  if (!options.soundFont.empty()) {
-    if (const std::string problem = convert_cli::UseSoundFont(options.soundFont, !options.worker); !problem.empty()) {
-      Complain("--soundfont " + options.soundFont + ": " + problem);
-      return kExitBadArguments;
-    }
-  }
-
-  // The record is opened before anything is converted: a run that cannot keep it
-  // does not start.
+  StartRun(options);
   convert_cli::Manifest manifest;
-  if (!options.manifest.empty() && !options.worker) {
-    if (const std::string reason = manifest.Open(options.manifest); !reason.empty()) {
-      Complain("--manifest " + options.manifest + ": " + reason);
-      return kExitBadArguments;
-    }
-  }
+  if (const std::optional<int> status = RefusedBeforeStart(options, manifest)) return *status;
 
   AllocateProcessBuffers();
   CoInitialize(nullptr);
-
   if (InitDirectMusic(nullptr) < 0) {
     g_DebugLog.Print("Init DirectMusic Failed");
     Complain("Init DirectMusic Failed");
     return kExitFailed;
   }
   EngineRemoval engine;
-  const std::vector<std::string> ports = FillPorts();
-  if (options.listDevices) {
-    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
-    if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
-    return ports.empty() ? kExitFailed : 0;
-  }
-  const std::optional<int> device = DevicePosition(options.device, ports);
-  if (!device) {
-    if (ports.empty()) {
-      Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
-               "~/.local/share/soundfonts");
-      return kExitFailed;
-    }
-    Complain("--device " + options.device + ": no such synthesiser (see --list-devices)");
-    return kExitBadArguments;
-  }
-  if (!options.sameDir) {
-    std::error_code failure;
-    fs::create_directories(options.outDir, failure);
-    if (!fs::is_directory(options.outDir, failure)) {
-      Complain("--out " + options.outDir + ": the folder cannot be made");
-      return kExitBadArguments;
-    }
-  }
-
-  if (!CheckCaptureEffect()) {
-    Complain("FindFilter Failed: the capture effect cannot be installed");
-    return kExitFailed;
-  }
+  Run run;
+  run.options = &options;
+  if (const std::optional<int> status = SetUpDevice(options, run.device)) return *status;
 
   const std::vector<convert_cli::PlannedFile> plan = options.worker ? std::vector<convert_cli::PlannedFile>{}
                                                                     : PlanFiles(options);
@@ -561,9 +668,6 @@ int main(int argc, char** argv) {
                                  static_cast<int>(toConvert.size()));
   const bool live = ::isatty(STDOUT_FILENO) != 0;
 
-  Run run;
-  run.options = &options;
-  run.device = *device;
   std::optional<convert_cli::TerminalDialog> dialog;
   InFlightLine inFlight(live && !options.quiet, plan.size());
   Outcomes outcomes(
@@ -591,80 +695,12 @@ int main(int argc, char** argv) {
 
   SetSaveSettings({options.format == OutputFormat::kFlac, options.loudness});
   if (options.worker || jobs <= 1) {
-    SetConvertedFileObserver([&run](const ConvertedFile& file) {
-      const convert_cli::RecordingLevels levels = convert_cli::MeasureRecording();
-      std::lock_guard lock(run.convertedLock);
-      run.converted = file;
-      run.levels = levels;
-    });
-    dialog.emplace(
-        *ui::FindDialogTemplate(ui::IDD_MAIN),
-        ui::WorkerWindowProcedure(WindowSettings(options, run.device), {.fileLeft = [&run] { FileLeft(run); }}),
-        [&](const std::string& text, const std::string& caption) {
-          // Answered at once: the summary is the program's to give; an error ends the batch.
-          if (caption == "Error") run.error = ErrorOf(text, run.pending.empty() ? std::string() : run.pending.front());
-        },
-        live && !options.worker, options.quiet || options.worker);
-    dialog->Open(0);
-    int status = 0;
-    if (options.worker) {
-      status = ServeOrders(run, *dialog);
-    } else {
-      for (const std::size_t i : toConvert) {
-        if (s_stopRequested.load()) break;
-        std::optional<FileResult> result = ConvertOne(run, *dialog, WorkOrder{plan[i].input, plan[i].folder});
-        if (!result) break;
-        outcomes.Finished(i, std::move(*result));
-      }
-    }
-    dialog->ClearLine();
-    dialog->Close();
-    // The worker starts no other batch; it waits, idle, until the process ends.
-    RequestWorkerStop();
-    SetConvertedFileObserver(nullptr);
-    engine.Remove();
+    const int status = ConvertHere(run, dialog, engine, plan, toConvert, outcomes);
     if (options.worker) return status;
   } else {
     // The workers start the engine themselves; this process only hands out files.
     engine.Remove();
-    std::vector<WorkOrder> orders;
-    for (const std::size_t i : toConvert) orders.push_back({plan[i].input, plan[i].folder});
-    convert_cli::PoolHooks hooks;
-    hooks.finished = [&](std::size_t at, FileResult result) { outcomes.Finished(toConvert[at], std::move(result)); };
-    hooks.stopRequested = [] { return s_stopRequested.load(); };
-    hooks.inFlight = [&](const std::vector<std::string>& files) { inFlight.Show(outcomes.Done(), files); };
-    const std::vector<std::size_t> unanswered =
-        convert_cli::RunJobPool("/proc/self/exe", WorkerArguments(options), jobs, orders, hooks);
-    inFlight.Clear();
-    if (!s_stopRequested.load()) {
-      // No worker could be started for them.
-      for (const std::size_t at : unanswered) {
-        FileResult failed;
-        failed.input = orders[at].input;
-        failed.reasons = {"no worker process could be started"};
-        outcomes.Finished(toConvert[at], std::move(failed));
-      }
-    }
+    ConvertInWorkers(options, jobs, plan, toConvert, outcomes, inFlight);
   }
-
-  const std::vector<FileResult> results = outcomes.Results();
-  const bool aborted = s_stopRequested.load();
-  const int failed = Count(results, FileStatus::kFailed);
-  const int warned = Count(results, FileStatus::kConvertedWithWarning);
-  const int converted = Count(results, FileStatus::kConverted) + warned;
-  const int passed = Count(results, FileStatus::kSkipped);
-  g_DebugLog.Print("End %s: %d converted (%d with a warning), %d failed%s%s", kProgram, converted, warned, failed,
-                   passed > 0 ? (", " + std::to_string(passed) + " skipped").c_str() : "", aborted ? ", stopped" : "");
-  // Quiet: the failures' own lines are all there is to say.
-  if (!options.quiet) {
-    for (const std::string& line : convert_cli::SummaryLines(results, plan.size())) Complain(line);
-    if (passed > 0)
-      Complain(std::to_string(passed) + " of " + std::to_string(plan.size()) +
-               " file(s) skipped: their output was there already");
-    if (aborted)
-      Complain("stopped: " + std::to_string(converted) + " converted, " +
-               std::to_string(plan.size() - results.size()) + " not converted");
-  }
-  if (aborted) return kExitAborted;
-  return failed == 0 && !outcomes.ManifestFailed() ? 0 : kExitFailed;
+  return FinishRun(options, outcomes, plan.size());
 }
