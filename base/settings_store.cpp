@@ -38,8 +38,8 @@ void LogRegistryNote() {
 HKEY OpenSettingsKey(REGSAM access) {
   platform::TakeErrorText();  // only what these calls leave is logged
   HKEY key = nullptr;
-  const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, "REG_SZ",
-                                      REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
+  const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, "REG_SZ", REG_OPTION_NON_VOLATILE, access,
+                                      nullptr, &key, nullptr);
   g_DebugLog.Print("hKey: 0x%x", HandleValue(key));
   if (result != ERROR_SUCCESS) {
     key = nullptr;

@@ -16,8 +16,8 @@ struct Options {
   int rate = 44100;  // MP3 output sample rate
   std::string outDir = ".";
   bool compare = false;
-  bool window = false;  // through the conversion worker and a headless main window
-  bool busyCore = false;  // a thread keeps one processor busy for the whole run
+  bool window = false;       // through the conversion worker and a headless main window
+  bool busyCore = false;     // a thread keeps one processor busy for the whole run
   bool encodeAfter = false;  // MP3 encoded from the saved WAV after the music, not while it renders
   bool help = false;
   std::vector<std::string> files;

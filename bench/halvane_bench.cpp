@@ -198,7 +198,7 @@ double RecordedSeconds() {
 struct WindowBatch {
   std::vector<FileResult> results;  // in list order
   std::size_t converted = 0;
-  std::string error;                // the text of an error box
+  std::string error;  // the text of an error box
   Clock::time_point start, lastEnd;
 };
 
@@ -332,8 +332,7 @@ int main(int argc, char** argv) {
       std::printf("%s\t%.2f\t%.2f\tok\n", file.c_str(), ours.musicSeconds, ours.wallSeconds);
     } else {
       anyFailed = true;
-      std::printf("%s\t%.2f\t%.2f\terror: %s\n", file.c_str(), ours.musicSeconds, ours.wallSeconds,
-                  ours.error.c_str());
+      std::printf("%s\t%.2f\t%.2f\terror: %s\n", file.c_str(), ours.musicSeconds, ours.wallSeconds, ours.error.c_str());
     }
     std::fflush(stdout);
   };

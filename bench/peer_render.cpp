@@ -54,8 +54,8 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<std::string> FluidSynthCommand(const std::string& soundFont, const std::string& midiFile,
-                                           const char* type, const std::string& out) {
+std::vector<std::string> FluidSynthCommand(const std::string& soundFont, const std::string& midiFile, const char* type,
+                                           const std::string& out) {
   std::vector<std::string> args{"fluidsynth"};
   for (const std::string& option : FluidSynthOptions()) args.push_back(option);
   for (const std::string& option : {std::string("-T"), std::string(type), std::string("-F"), out})

@@ -25,20 +25,13 @@ std::string SynthesisSettingsText() {
 }
 
 std::vector<std::string> FluidSynthOptions() {
-  return {"-ni",
-          "-q",
-          "-g",
-          Format("%g", Synthesizer::kGain),
-          "-R",
-          "1",
-          "-C",
-          "1",
-          "-o",
-          "synth.polyphony=" + std::to_string(Synthesizer::kPolyphony),
-          "-r",
-          std::to_string(Synthesizer::kSampleRate),
-          "-O",
-          "s16"};
+  return {"-ni", "-q",
+          "-g",  Format("%g", Synthesizer::kGain),
+          "-R",  "1",
+          "-C",  "1",
+          "-o",  "synth.polyphony=" + std::to_string(Synthesizer::kPolyphony),
+          "-r",  std::to_string(Synthesizer::kSampleRate),
+          "-O",  "s16"};
 }
 
 std::string JoinFluidSynthOptions() {

@@ -33,14 +33,13 @@
 
 namespace {
 
-
 // The controls locked while files play; Abort is the one enabled instead.
-constexpr int kLockedWhilePlaying[] = {IDC_ADDFILE,    IDC_REMOVEFILE,   IDC_REMOVEALL,  IDC_PLAYFILE,
-                                       IDC_CONVERT,    IDC_FORMAT,       IDC_WAVQUALITY, IDC_MP3QUALITY,
-                                       IDC_DEVICE,     IDC_CHANGEWAVPATH, IDC_SAMEDIRECTORY, IDC_TEMPO};
+constexpr int kLockedWhilePlaying[] = {IDC_ADDFILE, IDC_REMOVEFILE,    IDC_REMOVEALL,     IDC_PLAYFILE,
+                                       IDC_CONVERT, IDC_FORMAT,        IDC_WAVQUALITY,    IDC_MP3QUALITY,
+                                       IDC_DEVICE,  IDC_CHANGEWAVPATH, IDC_SAMEDIRECTORY, IDC_TEMPO};
 // The controls given back at the end of a batch (Convert!, "..." and Abort by their own rules).
-constexpr int kUnlockedAtEnd[] = {IDC_ADDFILE, IDC_REMOVEALL,  IDC_FORMAT,        IDC_WAVQUALITY,
-                                  IDC_MP3QUALITY, IDC_DEVICE, IDC_SAMEDIRECTORY, IDC_TEMPO};
+constexpr int kUnlockedAtEnd[] = {IDC_ADDFILE,    IDC_REMOVEALL, IDC_FORMAT,        IDC_WAVQUALITY,
+                                  IDC_MP3QUALITY, IDC_DEVICE,    IDC_SAMEDIRECTORY, IDC_TEMPO};
 
 constexpr const char* kProgramName = "Halvane";
 // The MP3 sample rate of each position of the MP3 Quality list; no selection gives 22050.
@@ -201,16 +200,16 @@ class Batch {
 
   HWND hWnd_;
   ui::Dialog& dialog_;
-  HANDLE event_;  // the worker's Convert! event, which names it
+  HANDLE event_;   // the worker's Convert! event, which names it
   int depth_ = 0;  // indentation levels this batch has added to the log
   DWORD tempo_ = 50;
   int mp3Rate_ = kDefaultMp3Rate;
   int converted_ = 0;
-  SaveSettings save_;  // as the batch started
+  SaveSettings save_;                       // as the batch started
   std::optional<LoudnessResult> loudness_;  // of the file just saved
-  std::string folder_;  // where the output of the file being converted goes
-  std::string output_;  // the file the current song was saved as, once saved
-  std::string reason_;  // why the step that failed failed: the file and the system's reason
+  std::string folder_;                      // where the output of the file being converted goes
+  std::string output_;                      // the file the current song was saved as, once saved
+  std::string reason_;                      // why the step that failed failed: the file and the system's reason
 };
 
 void Batch::Run() {
@@ -289,9 +288,11 @@ bool Batch::ConvertFirstFile() {
     return Fail("Can't load MIDI File", Because(name, why.empty() ? DescribeResult(hr) : why));
   }
   // A freshly attached capture effect records this file alone.
-  if (const HRESULT hr = RemoveFilter(); FAILED(hr)) return Fail("Can't Remove Filter", Because(name, DescribeResult(hr)));
+  if (const HRESULT hr = RemoveFilter(); FAILED(hr))
+    return Fail("Can't Remove Filter", Because(name, DescribeResult(hr)));
   if (const HRESULT hr = SetFilter(); FAILED(hr)) return Fail("Can't Set Filter", Because(name, DescribeResult(hr)));
-  if (const HRESULT hr = PlayMIDI(TRUE); FAILED(hr)) return Fail("Can't Play MIDI File", Because(name, DescribeResult(hr)));
+  if (const HRESULT hr = PlayMIDI(TRUE); FAILED(hr))
+    return Fail("Can't Play MIDI File", Because(name, DescribeResult(hr)));
   // A song whose recording cannot fit a WAV file is refused before it renders.
   if (const std::string tooLong = WavTooLongReason(path, GetEndTimeMIDI() - GetTimeMIDI()); !tooLong.empty()) {
     StopMIDI();
@@ -388,8 +389,7 @@ void Batch::WaitForTheEnd() {
     }
     // The last notes' release sounds on past the end: the time stops at the total.
     const REFERENCE_TIME since = GetReferenceTimeMIDI() - start;
-    const DWORD elapsed =
-        std::min(since > 0 ? static_cast<DWORD>(since / kClockUnitsPerSecond) : 0u, shownTotal);
+    const DWORD elapsed = std::min(since > 0 ? static_cast<DWORD>(since / kClockUnitsPerSecond) : 0u, shownTotal);
     char elapsedText[8];
     FormatMinSec(elapsed, elapsedText);
     char label[platform::kFormatLimit + 1];
@@ -415,14 +415,16 @@ bool Batch::ReadAndShape(PcmRecording& recording) {
   }
   if (!save_.loudnessLufs) return true;
   LoudnessResult loudness;
-  if (const std::string why = NormaliseLoudness(recording, *save_.loudnessLufs, loudness, [this] { return Aborting(); });
+  if (const std::string why =
+          NormaliseLoudness(recording, *save_.loudnessLufs, loudness, [this] { return Aborting(); });
       !why.empty()) {
     reason_ = Because(folder_, why);
     return false;
   }
   // The log's own formatting has no real numbers.
   char line[160];
-  std::snprintf(line, sizeof line, "Loudness: %.2f LUFS measured, gain %+.2f dB; written at %.2f LUFS, true peak %.2f dBTP",
+  std::snprintf(line, sizeof line,
+                "Loudness: %.2f LUFS measured, gain %+.2f dB; written at %.2f LUFS, true peak %.2f dBTP",
                 loudness.measuredLufs, loudness.gainDb, loudness.outputLufs, loudness.truePeakDbtp);
   g_DebugLog.Print("%s", line);
   loudness_ = loudness;

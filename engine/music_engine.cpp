@@ -68,8 +68,8 @@ HRESULT InitDirectMusic(HWND hWnd) {
   g_DebugLog.Print("InitDirectMusic");
   LogLevel level;
 
-  HRESULT hr = CoCreateInstance(CLSID_DirectMusic, nullptr, kClassContext, IID_IDirectMusic8,
-                                state.pDirectMusic.PutVoid());
+  HRESULT hr =
+      CoCreateInstance(CLSID_DirectMusic, nullptr, kClassContext, IID_IDirectMusic8, state.pDirectMusic.PutVoid());
   if (FAILED(hr)) {
     LogFailure("IDirectMusic8", {.hr = hr, .level = &level});
     return hr;
@@ -183,7 +183,7 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   IDirectMusic8* directMusic = state.pDirectMusic.Get();
   platform::TakeErrorText();  // only what this call leaves is its reason (a SoundFont that cannot be loaded)
   hr = state.pPerformance ? state.pPerformance->InitAudio(&directMusic, nullptr, nullptr, DMUS_APATH_DYNAMIC_STEREO,
-                                                           kPerformanceChannels, DMUS_AUDIOF_ALL, &params)
+                                                          kPerformanceChannels, DMUS_AUDIOF_ALL, &params)
                           : E_POINTER;
   if (FAILED(hr)) {
     LogFailure("pPerformance->InitAudio", {.hr = hr, .reason = platform::TakeErrorText(), .level = &level});
@@ -198,8 +198,8 @@ HRESULT ConfigureSynthesizer(DWORD portIndex, DWORD tempoPosition) {
   }
 
   // The path's first sound buffer: the capture effect is attached to it later.
-  hr = state.pAudioPath->GetObjectInPath(DMUS_PCHANNEL_ALL, DMUS_PATH_BUFFER, 0, GUID_NULL, 0,
-                                         IID_IDirectSoundBuffer8, state.pDirectSoundBufferInPath.PutVoid());
+  hr = state.pAudioPath->GetObjectInPath(DMUS_PCHANNEL_ALL, DMUS_PATH_BUFFER, 0, GUID_NULL, 0, IID_IDirectSoundBuffer8,
+                                         state.pDirectSoundBufferInPath.PutVoid());
   if (FAILED(hr)) {
     LogFailure("pAudioPath->GetObjectInPath", {.hr = hr, .level = &level});
     return hr;

@@ -39,15 +39,16 @@ HRESULT LoadMIDI(const char* path) {
   desc->dwSize = sizeof(DMUS_OBJECTDESC);
   desc->dwValidData = DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME;
   desc->guidClass = CLSID_DirectMusicSegment;
-  bool named = path != nullptr && MultiByteToWideChar(CP_ACP, 0, path, -1, desc->wszFileName,
-                                                      static_cast<int>(DMUS_MAX_FILENAME)) > 0;
+  bool named = path != nullptr &&
+               MultiByteToWideChar(CP_ACP, 0, path, -1, desc->wszFileName, static_cast<int>(DMUS_MAX_FILENAME)) > 0;
   // Text that is not UTF-8 does not come back whole from the conversion: such a name
   // would be looked up as another one.
   bool whole = true;
   if (named) {
     const int size = WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, -1, nullptr, 0, nullptr, nullptr);
     std::string back(static_cast<std::size_t>(std::max(size, 1)), '\0');
-    whole = size > 0 && WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, -1, back.data(), size, nullptr, nullptr) == size &&
+    whole = size > 0 &&
+            WideCharToMultiByte(CP_ACP, 0, desc->wszFileName, -1, back.data(), size, nullptr, nullptr) == size &&
             std::strcmp(back.c_str(), path) == 0;
   }
   named = named && whole;
@@ -116,8 +117,8 @@ HRESULT PlayMIDI(BOOL notify) {
   platform::ComPtr<IDirectMusicSegmentState> segmentState;
   hr = state.pPerformance && state.pSegment
            ? state.pPerformance->PlaySegmentEx(state.pSegment.Get(), nullptr, nullptr,
-                                               DMUS_SEGF_SECONDARY | DMUS_SEGF_CONTROL, 0, segmentState.Put(),
-                                               nullptr, state.pAudioPath.Get())
+                                               DMUS_SEGF_SECONDARY | DMUS_SEGF_CONTROL, 0, segmentState.Put(), nullptr,
+                                               state.pAudioPath.Get())
            : E_POINTER;
   if (FAILED(hr)) {
     LogFailure("pPerformance->PlaySegment", {.hr = hr, .level = &level});

@@ -128,8 +128,8 @@ struct Setting {
 
 bool MeasureShaped(const PcmRecording& recording, Setting& setting, const std::function<bool()>& stopped) {
   Meter meter(recording.channels, recording.rate);
-  return Shape(recording.samples.data(), recording.Frames(), recording.channels, recording.rate,
-               FromDb(setting.gainDb), FromDb(setting.ceilingDbfs),
+  return Shape(recording.samples.data(), recording.Frames(), recording.channels, recording.rate, FromDb(setting.gainDb),
+               FromDb(setting.ceilingDbfs),
                [&](std::size_t, const std::int16_t* samples, std::size_t frames) {
                  return !(stopped && stopped()) && meter.Add(samples, frames);
                }) &&

@@ -10,8 +10,7 @@ std::string ReadCapturedRecording(PcmRecording& recording) {
   if (capture == nullptr) return "nothing was recorded";
   CaptureRecord record{};
   DWORD size = 0;
-  if (FAILED(capture->GetFormat(&record)) || FAILED(capture->GetDataSize(&size)))
-    return "the recording cannot be read";
+  if (FAILED(capture->GetFormat(&record)) || FAILED(capture->GetDataSize(&size))) return "the recording cannot be read";
   if (record.wfx.wBitsPerSample != 16 || record.wfx.nChannels == 0 || record.wfx.nSamplesPerSec == 0)
     return "the recording is not 16-bit PCM";
   try {

@@ -112,8 +112,8 @@ HRESULT SaveRecordingWav(const char* fileName, const PcmRecording& recording) {
     return E_FAIL;
   }
   DWORD written = 0;
-  const HRESULT hr = waveFile.Write(static_cast<DWORD>(bytes), reinterpret_cast<const BYTE*>(recording.samples.data()),
-                                    &written);
+  const HRESULT hr =
+      waveFile.Write(static_cast<DWORD>(bytes), reinterpret_cast<const BYTE*>(recording.samples.data()), &written);
   // Close brings the last bytes and the sizes to the disk: both must succeed.
   const HRESULT closed = waveFile.Close();
   return FAILED(hr) || FAILED(closed) ? E_FAIL : S_OK;

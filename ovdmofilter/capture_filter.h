@@ -15,11 +15,12 @@
 
 namespace ovdmofilter {
 
-class CCaptureFilter final : public platform::ComObjectOf<platform::Offers<IMediaObject, IID_IMediaObject>,
-                                                        platform::Offers<IMediaObjectInPlace, IID_IMediaObjectInPlace>,
-                                                        platform::Offers<IRecordingSink, IID_IRecordingSink>,
-                                                        platform::Offers<ICapturedAudio, IID_ICapturedAudio>,
-                                                        platform::Offers<ICapturedAudioStream, IID_ICapturedAudioStream>> {
+class CCaptureFilter final
+    : public platform::ComObjectOf<platform::Offers<IMediaObject, IID_IMediaObject>,
+                                   platform::Offers<IMediaObjectInPlace, IID_IMediaObjectInPlace>,
+                                   platform::Offers<IRecordingSink, IID_IRecordingSink>,
+                                   platform::Offers<ICapturedAudio, IID_ICapturedAudio>,
+                                   platform::Offers<ICapturedAudioStream, IID_ICapturedAudioStream>> {
  public:
   CCaptureFilter();
 

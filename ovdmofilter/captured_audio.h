@@ -12,9 +12,9 @@
 // The record handed to the capture effect: one instance for the whole run, so the
 // effect may keep its address. 36 bytes, little-endian.
 struct CaptureRecord {
-  DWORD hHeap;         // set by the program before Setup: the process heap's handle value
-  BYTE reserved[12];   // the effect's own; zero at start
-  WAVEFORMATEX wfx;    // the captured format, stored by GetFormat
+  DWORD hHeap;        // set by the program before Setup: the process heap's handle value
+  BYTE reserved[12];  // the effect's own; zero at start
+  WAVEFORMATEX wfx;   // the captured format, stored by GetFormat
   BYTE padding[2];
 };
 static_assert(sizeof(CaptureRecord) == 36);
@@ -42,9 +42,9 @@ struct ICapturedAudio : IUnknown {
   ~ICapturedAudio() = default;
 };
 
-
 // {145E98C8-AD6D-4CF9-B205-7C1E86C12A0D}
-inline constexpr IID IID_ICapturedAudioStream{0x145E98C8, 0xAD6D, 0x4CF9, {0xB2, 0x05, 0x7C, 0x1E, 0x86, 0xC1, 0x2A, 0x0D}};
+inline constexpr IID IID_ICapturedAudioStream{
+    0x145E98C8, 0xAD6D, 0x4CF9, {0xB2, 0x05, 0x7C, 0x1E, 0x86, 0xC1, 0x2A, 0x0D}};
 
 // Reads the recording while it is being made, so that a reader can work on the
 // sound as it is captured instead of after the music.

@@ -23,7 +23,6 @@ void Fail(HWND hDlg, const char* text, const std::string& detail) {
   MessageBoxA(hDlg, (std::string(text) + "\n" + detail).c_str(), "Error", MB_OK);
 }
 
-
 }  // namespace
 
 void OnPlayFile(HWND hDlg) {

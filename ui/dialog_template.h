@@ -10,15 +10,15 @@
 namespace ui {
 
 enum class ControlKind {
-  Label,         // static text
-  BlackRect,     // static black rectangle (separator line)
+  Label,      // static text
+  BlackRect,  // static black rectangle (separator line)
   PushButton,
-  CheckBox,      // auto check box
+  CheckBox,  // auto check box
   GroupBox,
   Edit,
-  ComboList,     // drop-down list (no typing)
-  ListView,      // report view
-  Slider,        // horizontal trackbar
+  ComboList,  // drop-down list (no typing)
+  ListView,   // report view
+  Slider,     // horizontal trackbar
   Progress,
 };
 
@@ -26,8 +26,8 @@ enum class ControlKind {
 constexpr DWORD kAlignLeft = 0x0;
 constexpr DWORD kAlignCenter = 0x1;
 constexpr DWORD kAlignRight = 0x2;
-constexpr DWORD kReadOnly = 0x0800;       // edit
-constexpr DWORD kSingleSelect = 0x0004;   // list view
+constexpr DWORD kReadOnly = 0x0800;      // edit
+constexpr DWORD kSingleSelect = 0x0004;  // list view
 constexpr DWORD kBorder = 0x00800000;
 constexpr DWORD kTabStop = 0x00010000;
 

@@ -24,8 +24,8 @@ constexpr int kDecorationStyle = 15;
 // strength in steps of lightness, period its repeat in pixels (rounded to a divisor
 // of the size so the tile repeats seamlessly); tint and flags are reserved (0).
 // Returns FALSE, with both outputs nullptr, for a missing rectangle or outputs.
-BOOL CreateFillBmp(int style, const RECT* rect, int contrast, int period, int tint, int flags,
-                   HBITMAP* bitmap, HGDIOBJ* fillObject);
+BOOL CreateFillBmp(int style, const RECT* rect, int contrast, int period, int tint, int flags, HBITMAP* bitmap,
+                   HGDIOBJ* fillObject);
 
 // Gives the push button hButton the record's icon and tooltip for the rest of the
 // dialog's life; the button still sends its command when pressed.

@@ -70,9 +70,7 @@ std::shared_ptr<const Brush> BrushFromHandle(HGDIOBJ handle) {
   return nullptr;
 }
 
-HBITMAP CreateBitmapFromImage(Image image) {
-  return Objects().Add(std::make_shared<const Image>(std::move(image)));
-}
+HBITMAP CreateBitmapFromImage(Image image) { return Objects().Add(std::make_shared<const Image>(std::move(image))); }
 
 }  // namespace ui
 
@@ -93,9 +91,7 @@ HBRUSH CreateSolidBrush(COLORREF color) {
   return ui::Objects().Add(std::make_shared<const ui::Brush>(std::move(brush)));
 }
 
-HGDIOBJ GetStockObject(int which) {
-  return which == NULL_BRUSH ? ui::kHollowBrushHandle : nullptr;
-}
+HGDIOBJ GetStockObject(int which) { return which == NULL_BRUSH ? ui::kHollowBrushHandle : nullptr; }
 
 BOOL DeleteObject(HGDIOBJ object) {
   if (object == nullptr) return FALSE;

@@ -11,9 +11,9 @@
 namespace convert_cli {
 
 struct PlannedFile {
-  std::string input;         // the MIDI file's full path
-  std::string folder;        // where its output goes
-  std::string expected;      // the output's name in a folder where nothing else is taken
+  std::string input;     // the MIDI file's full path
+  std::string folder;    // where its output goes
+  std::string expected;  // the output's name in a folder where nothing else is taken
 };
 
 // Part index of count parts of files: the list sorted by path, every count-th file

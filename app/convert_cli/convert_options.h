@@ -15,24 +15,24 @@ const char* FormatExtension(OutputFormat format);
 
 struct ConvertOptions {
   OutputFormat format = OutputFormat::kWav;
-  int mp3Rate = 44100;       // the window's MP3 Quality default
-  std::string device;        // a name or a number from --list-devices; empty: the first
-  std::string soundFont;     // a SoundFont file to play with instead of a listed synthesiser
+  int mp3Rate = 44100;             // the window's MP3 Quality default
+  std::string device;              // a name or a number from --list-devices; empty: the first
+  std::string soundFont;           // a SoundFont file to play with instead of a listed synthesiser
   std::optional<double> loudness;  // the integrated loudness (LUFS) every output is brought to
-  int tempo = 100;           // percent of the file's own tempo, 50 to 150
+  int tempo = 100;                 // percent of the file's own tempo, 50 to 150
   std::string outDir = "wav";
   bool sameDir = false;
   bool quiet = false;
   bool help = false;
   bool version = false;
   bool listDevices = false;
-  int jobs = 0;              // files converted at once; 0: one per processor available
-  bool keepTree = false;     // outputs mirror the input folders under outDir
-  bool skipExisting = false; // a file whose output is there already is passed over
-  std::string manifest;      // the file each file's record is added to; empty: none
-  int shardIndex = 0;        // this run takes part shardIndex of shardCount
+  int jobs = 0;               // files converted at once; 0: one per processor available
+  bool keepTree = false;      // outputs mirror the input folders under outDir
+  bool skipExisting = false;  // a file whose output is there already is passed over
+  std::string manifest;       // the file each file's record is added to; empty: none
+  int shardIndex = 0;         // this run takes part shardIndex of shardCount
   int shardCount = 1;
-  bool worker = false;       // converts the files given on standard input, for a run of many jobs
+  bool worker = false;             // converts the files given on standard input, for a run of many jobs
   std::vector<std::string> files;  // absolute paths, folders already searched
   std::vector<std::string> roots;  // for each file, the folder given it was found in; empty for a file given
 };

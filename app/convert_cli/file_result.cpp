@@ -24,8 +24,8 @@ std::string CountedPaths(const std::vector<FileResult>& results, FileStatus stat
     if (++count <= kNamedInSummary) paths.push_back(platform::EscapeControls(result.input));
   }
   if (count == 0) return {};
-  std::string line = std::to_string(count) + " of " + std::to_string(total) + " file(s) " + what + ": " +
-                     Joined(paths, ", ");
+  std::string line =
+      std::to_string(count) + " of " + std::to_string(total) + " file(s) " + what + ": " + Joined(paths, ", ");
   if (count > kNamedInSummary) line += " and " + std::to_string(count - kNamedInSummary) + " more";
   return line;
 }

@@ -17,13 +17,13 @@ enum class FileStatus {
 };
 
 struct FileResult {
-  std::string input;                 // the MIDI file's full path
-  std::string output;                // the file written (the name reserved for it); empty when none
+  std::string input;   // the MIDI file's full path
+  std::string output;  // the file written (the name reserved for it); empty when none
   FileStatus status = FileStatus::kFailed;
-  std::vector<std::string> reasons;  // the repairs, or why it failed; empty for a clean conversion
-  double musicSeconds = std::nan("");  // length of the recording; NaN when none was made
-  double renderSeconds = 0;          // wall time its conversion took
-  double peakDbfs = -HUGE_VAL;       // loudest sample, dB below full scale; -inf for silence
+  std::vector<std::string> reasons;       // the repairs, or why it failed; empty for a clean conversion
+  double musicSeconds = std::nan("");     // length of the recording; NaN when none was made
+  double renderSeconds = 0;               // wall time its conversion took
+  double peakDbfs = -HUGE_VAL;            // loudest sample, dB below full scale; -inf for silence
   unsigned long long clippedSamples = 0;  // samples at full scale
   // With --loudness: the recording's integrated loudness (-inf for silence), the
   // gain applied to it, and the loudness and true peak of what was written.

@@ -178,9 +178,9 @@ std::string ErrorOf(const std::string& text, const std::string& path) {
 struct Run {
   const ConvertOptions* options = nullptr;
   int device = 0;
-  std::deque<std::string> pending;  // the list's files, the one being converted first
-  std::string error;                 // the error box of the batch that just ended
-  bool removingFailed = false;       // the program, not the worker, takes a file off
+  std::deque<std::string> pending;     // the list's files, the one being converted first
+  std::string error;                   // the error box of the batch that just ended
+  bool removingFailed = false;         // the program, not the worker, takes a file off
   std::optional<FileResult> finished;  // the file that just left the list, converted
   std::mutex convertedLock;
   std::optional<ConvertedFile> converted;  // as the worker reported the file leaving the list
@@ -289,8 +289,7 @@ std::optional<FileResult> ConvertOne(Run& run, convert_cli::TerminalDialog& dial
     dialog.ListDeleteItem(IDC_FILELIST, 0);
     run.removingFailed = false;
   }
-  if (result)
-    result->renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (result) result->renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return result;
 }
 
@@ -331,8 +330,10 @@ int ServeOrders(Run& run, convert_cli::TerminalDialog& dialog) {
 
 // The arguments a worker process starts with: this run's settings, no files.
 std::vector<std::string> WorkerArguments(const ConvertOptions& options) {
-  std::vector<std::string> args = {kProgram, "--worker", "--format", convert_cli::FormatExtension(options.format),
-                                   "--rate", std::to_string(options.mp3Rate), "--tempo", std::to_string(options.tempo)};
+  std::vector<std::string> args = {kProgram,   "--worker",
+                                   "--format", convert_cli::FormatExtension(options.format),
+                                   "--rate",   std::to_string(options.mp3Rate),
+                                   "--tempo",  std::to_string(options.tempo)};
   if (!options.device.empty()) args.insert(args.end(), {"--device", options.device});
   if (!options.soundFont.empty()) args.insert(args.end(), {"--soundfont", options.soundFont});
   if (options.loudness) {
@@ -361,9 +362,9 @@ std::vector<convert_cli::PlannedFile> PlanFiles(const ConvertOptions& options) {
   for (const std::size_t i : taken) {
     convert_cli::PlannedFile file;
     file.input = options.files[i];
-    file.folder = options.sameDir ? fs::path(file.input).parent_path().string()
-                                  : convert_cli::OutputFolderFor(file.input, options.roots[i], options.outDir,
-                                                                 options.keepTree);
+    file.folder = options.sameDir
+                      ? fs::path(file.input).parent_path().string()
+                      : convert_cli::OutputFolderFor(file.input, options.roots[i], options.outDir, options.keepTree);
     plan.push_back(std::move(file));
   }
   convert_cli::NameExpectedOutputs(plan, convert_cli::FormatExtension(options.format));
@@ -403,7 +404,10 @@ class Outcomes {
  public:
   Outcomes(const ConvertOptions& options, std::size_t count, convert_cli::Manifest* manifest,
            std::function<void(const std::string&)> printLine, std::function<void()> clearLine)
-      : options_(options), manifest_(manifest), printLine_(std::move(printLine)), clearLine_(std::move(clearLine)),
+      : options_(options),
+        manifest_(manifest),
+        printLine_(std::move(printLine)),
+        clearLine_(std::move(clearLine)),
         results_(count) {}
 
   void Finished(std::size_t index, FileResult result) {
@@ -456,8 +460,8 @@ class Outcomes {
 };
 
 int Count(const std::vector<FileResult>& results, FileStatus status) {
-  return static_cast<int>(std::count_if(results.begin(), results.end(),
-                                         [&](const FileResult& result) { return result.status == status; }));
+  return static_cast<int>(
+      std::count_if(results.begin(), results.end(), [&](const FileResult& result) { return result.status == status; }));
 }
 
 // Ctrl+C and SIGTERM act as Abort from here on, and the log is opened.
@@ -501,15 +505,17 @@ std::optional<int> RefusedBeforeStart(const ConvertOptions& options, convert_cli
 std::optional<int> SetUpDevice(const ConvertOptions& options, int& device) {
   const std::vector<std::string> ports = FillPorts();
   if (options.listDevices) {
-    for (std::size_t i = 0; i < ports.size(); ++i) std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
+    for (std::size_t i = 0; i < ports.size(); ++i)
+      std::printf("%zu\t%s\n", i + 1, platform::EscapeControls(ports[i]).c_str());
     if (ports.empty()) Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm)");
     return ports.empty() ? kExitFailed : 0;
   }
   const std::optional<int> position = DevicePosition(options.device, ports);
   if (!position) {
     if (ports.empty()) {
-      Complain("no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
-               "~/.local/share/soundfonts");
+      Complain(
+          "no synthesiser found: install a SoundFont (e.g. fluid-soundfont-gm) or put a .sf2 file in "
+          "~/.local/share/soundfonts");
       return kExitFailed;
     }
     Complain("--device " + options.device + ": no such synthesiser (see --list-devices)");
@@ -613,8 +619,8 @@ int FinishRun(const ConvertOptions& options, const Outcomes& outcomes, std::size
       Complain(std::to_string(passed) + " of " + std::to_string(planned) +
                " file(s) skipped: their output was there already");
     if (aborted)
-      Complain("stopped: " + std::to_string(converted) + " converted, " +
-               std::to_string(planned - results.size()) + " not converted");
+      Complain("stopped: " + std::to_string(converted) + " converted, " + std::to_string(planned - results.size()) +
+               " not converted");
   }
   if (aborted) return kExitAborted;
   return failed == 0 && !outcomes.ManifestFailed() ? 0 : kExitFailed;
@@ -655,8 +661,8 @@ int main(int argc, char** argv) {
   run.options = &options;
   if (const std::optional<int> status = SetUpDevice(options, run.device)) return *status;
 
-  const std::vector<convert_cli::PlannedFile> plan = options.worker ? std::vector<convert_cli::PlannedFile>{}
-                                                                    : PlanFiles(options);
+  const std::vector<convert_cli::PlannedFile> plan =
+      options.worker ? std::vector<convert_cli::PlannedFile>{} : PlanFiles(options);
   // Files whose outputs a former run left are passed over before any is converted,
   // so that this run's own outputs do not count.
   std::vector<std::size_t> toConvert;

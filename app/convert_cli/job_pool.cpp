@@ -96,7 +96,8 @@ int ProcessorsAvailable() {
 std::vector<std::size_t> RunJobPool(const std::string& program, const std::vector<std::string>& arguments, int jobs,
                                     const std::vector<WorkOrder>& orders, const PoolHooks& hooks) {
   // A worker that has gone away makes a write fail rather than end us.
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
 

@@ -9,8 +9,8 @@
 namespace convert_cli {
 
 struct RecordingLevels {
-  double seconds = 0;          // its length
-  double peakDbfs = -HUGE_VAL; // the loudest sample against full scale; -inf for silence
+  double seconds = 0;              // its length
+  double peakDbfs = -HUGE_VAL;     // the loudest sample against full scale; -inf for silence
   unsigned long long clipped = 0;  // samples at full scale (+32767 or -32768)
 };
 

@@ -34,9 +34,9 @@ class TerminalDialog : public ui::HeadlessDialog {
   bool live_;
   bool quiet_;
   std::mutex lock_;
-  std::string file_;      // the file in progress, as the title names it; empty between files
-  std::string time_;      // "mm:ss / mm:ss"
-  double elapsed_ = 0;    // seconds of music rendered
+  std::string file_;    // the file in progress, as the title names it; empty between files
+  std::string time_;    // "mm:ss / mm:ss"
+  double elapsed_ = 0;  // seconds of music rendered
   int percent_ = 0;
   std::chrono::steady_clock::time_point started_;
   bool lineShown_ = false;

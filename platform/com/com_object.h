@@ -36,8 +36,8 @@ class ComObjectOf : public First, public Rest... {
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    const bool offered = riid == IID_IUnknown ? Hand<First>(ppv)
-                                              : (Offer<First>(riid, ppv) || ... || Offer<Rest>(riid, ppv));
+    const bool offered =
+        riid == IID_IUnknown ? Hand<First>(ppv) : (Offer<First>(riid, ppv) || ... || Offer<Rest>(riid, ppv));
     if (!offered) return E_NOINTERFACE;
     AddRef();
     return S_OK;

@@ -26,16 +26,21 @@ std::optional<GUID> GuidFromString(std::string_view text) {
     for (int k = 0; k < 2; ++k, ++i) {
       const char c = text[i];
       int digit;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        digit = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        digit = c - 'A' + 10;
+      else
+        return std::nullopt;
       value = value * 16 + digit;
     }
     bytes[n++] = static_cast<std::uint8_t>(value);
   }
   GUID g{};
-  g.Data1 = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+  g.Data1 =
+      (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
   g.Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
   g.Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
   for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-
 struct GUID {
   std::uint32_t Data1;
   std::uint16_t Data2;

@@ -81,10 +81,14 @@ void* LoadServerLibrary(const std::string& path, std::string& reason) {
     reason = ErrnoText(errno);
     return nullptr;
   }
-  if (!S_ISREG(info.st_mode)) reason = "not a regular file";
-  else if (!TrustedOwner(info.st_uid)) reason = "owned by another user";
-  else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) reason = "writable by group or others";
-  else reason = FolderProblem(folder);
+  if (!S_ISREG(info.st_mode))
+    reason = "not a regular file";
+  else if (!TrustedOwner(info.st_uid))
+    reason = "owned by another user";
+  else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    reason = "writable by group or others";
+  else
+    reason = FolderProblem(folder);
   if (!reason.empty()) return nullptr;
 
   std::function<void(const std::string&)> hook;

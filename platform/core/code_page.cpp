@@ -83,9 +83,8 @@ int Deliver(const std::basic_string<Char>& converted, Char* out, int outSize) {
 int WideCharToMultiByte(UINT codePage, DWORD, const WCHAR* wide, int wideLength, char* out, int outSize, const char*,
                         BOOL*) {
   if (!KnownCodePage(codePage) || wide == nullptr || wideLength == 0 || wideLength < -1 || outSize < 0) return 0;
-  std::u16string_view text =
-      wideLength == -1 ? std::u16string_view(wide, std::char_traits<char16_t>::length(wide) + 1)
-                       : std::u16string_view(wide, static_cast<std::size_t>(wideLength));
+  std::u16string_view text = wideLength == -1 ? std::u16string_view(wide, std::char_traits<char16_t>::length(wide) + 1)
+                                              : std::u16string_view(wide, static_cast<std::size_t>(wideLength));
   std::string converted;
   converted.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

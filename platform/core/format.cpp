@@ -31,9 +31,15 @@ bool IsUtf8C1(const char* text, std::size_t i, std::size_t length) {
 void PutEscapedByte(std::string& out, unsigned char c) {
   static const char kHex[] = "0123456789abcdef";
   switch (c) {
-    case '\r': out.append("\\r"); break;
-    case '\n': out.append("\\n"); break;
-    case '\t': out.append("\\t"); break;
+    case '\r':
+      out.append("\\r");
+      break;
+    case '\n':
+      out.append("\\n");
+      break;
+    case '\t':
+      out.append("\\t");
+      break;
     default:
       out.append("\\x");
       out.push_back(kHex[c >> 4]);
@@ -86,8 +92,7 @@ std::size_t Unsigned(char* digits, std::uint32_t value, unsigned base, bool uppe
 }
 
 // Writes an argument's text as a field, escaped when asked to.
-void PutText(Sink& sink, const char* text, std::size_t textLength, int width, bool leftAlign,
-             ArgumentText arguments) {
+void PutText(Sink& sink, const char* text, std::size_t textLength, int width, bool leftAlign, ArgumentText arguments) {
   if (arguments == ArgumentText::kAsGiven) {
     PutField(sink, text, textLength, width, leftAlign, ' ');
     return;

@@ -155,7 +155,8 @@ std::unique_ptr<PartFile> PartFile::Create(const std::string& finalPath, std::st
 PartFile::~PartFile() {
   if (!committed_) {
     // Only our own file goes: the name is checked against the open file first.
-    struct stat byName {}, open {};
+    struct stat byName {
+    }, open{};
     if (::lstat(path_.c_str(), &byName) == 0 && ::fstat(fd_, &open) == 0 && SameFile(byName, open))
       ::unlink(path_.c_str());
   }
@@ -172,7 +173,8 @@ bool PartFile::Commit(std::string& reason) {
   CallHook(false, finalPath_);
   // The name must still be ours: in a folder others can write, it could have been
   // swapped for something of theirs.
-  struct stat byName {}, open {};
+  struct stat byName {
+  }, open{};
   if (::lstat(path_.c_str(), &byName) != 0 || ::fstat(fd_, &open) != 0 || !SameFile(byName, open)) {
     reason = ReasonFor(path_, byName.st_ino == 0 ? errno : EEXIST);
     return false;

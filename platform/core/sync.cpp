@@ -34,7 +34,8 @@ std::atomic<DWORD> g_nextThreadId{1};
 }  // namespace
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, const char* name) {
-  return platform::ToHandle(new (std::nothrow) Event(manualReset != FALSE, initialState != FALSE, name == nullptr ? "" : name));
+  return platform::ToHandle(new (std::nothrow)
+                                Event(manualReset != FALSE, initialState != FALSE, name == nullptr ? "" : name));
 }
 
 BOOL SetEvent(HANDLE handle) {

@@ -27,8 +27,8 @@ DWORD WaitForSingleObject(HANDLE event, DWORD ms);
 using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
 // Starts a detached thread running start(parameter) at once; the handle only names
 // it (closing it does not stop the thread). Null when the thread cannot start.
-HANDLE CreateThread(void* security, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
-                    DWORD flags, DWORD* threadId);
+HANDLE CreateThread(void* security, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags,
+                    DWORD* threadId);
 
 // Closes an event's, a thread's or a file's handle. An event must have no waiter left.
 BOOL CloseHandle(HANDLE handle);

@@ -17,7 +17,8 @@ std::unique_ptr<UnlinkedFile> UnlinkedFile::Take(const std::string& name, std::s
     return nullptr;
   }
   std::unique_ptr<UnlinkedFile> file(new UnlinkedFile(fd));
-  struct stat open {}, byName {};
+  struct stat open {
+  }, byName{};
   if (::fstat(fd, &open) != 0 || !S_ISREG(open.st_mode) || open.st_uid != ::geteuid() || open.st_nlink != 1 ||
       ::lstat(name.c_str(), &byName) != 0 || byName.st_ino != open.st_ino || byName.st_dev != open.st_dev) {
     reason = ReasonFor(name, EPERM);

@@ -92,8 +92,8 @@ bool OffersAnyOf(const std::vector<DMO_PARTIAL_MEDIATYPE>& offered, DWORD count,
 
 }  // namespace
 
-HRESULT ListCategory(REFGUID category, DWORD flags, DWORD inCount, const DMO_PARTIAL_MEDIATYPE* inTypes,
-                     DWORD outCount, const DMO_PARTIAL_MEDIATYPE* outTypes, std::vector<DmoEntry>& entries) {
+HRESULT ListCategory(REFGUID category, DWORD flags, DWORD inCount, const DMO_PARTIAL_MEDIATYPE* inTypes, DWORD outCount,
+                     const DMO_PARTIAL_MEDIATYPE* outTypes, std::vector<DmoEntry>& entries) {
   entries.clear();
   Key categoryKey;
   const LONG opened = RegOpenKeyExA(HKEY_CLASSES_ROOT, CategoryPath(category).c_str(), 0, KEY_READ, categoryKey.Put());
@@ -174,7 +174,8 @@ HRESULT DMOUnregister(REFCLSID clsidDMO, REFGUID guidCategory) {
         if (rc == ERROR_SUCCESS) names.emplace_back(name);
       }
       for (const auto& name : names) {
-        const std::string entryPath = std::string(platform::dmo_detail::kCategoriesKey) + "\\" + name + "\\" + clsidText;
+        const std::string entryPath =
+            std::string(platform::dmo_detail::kCategoriesKey) + "\\" + name + "\\" + clsidText;
         removed |= RegDeleteTreeA(HKEY_CLASSES_ROOT, entryPath.c_str()) == ERROR_SUCCESS;
       }
     }

@@ -23,7 +23,7 @@ struct DmoEntry {
 // The objects of a category that pass the enumeration's filters: keyed objects only
 // with DMO_ENUMF_INCLUDE_KEYED; with input (output) types given, only objects that
 // take (give) at least one of them, GUID_NULL matching any type or subtype.
-HRESULT ListCategory(REFGUID category, DWORD flags, DWORD inCount, const DMO_PARTIAL_MEDIATYPE* inTypes,
-                     DWORD outCount, const DMO_PARTIAL_MEDIATYPE* outTypes, std::vector<DmoEntry>& entries);
+HRESULT ListCategory(REFGUID category, DWORD flags, DWORD inCount, const DMO_PARTIAL_MEDIATYPE* inTypes, DWORD outCount,
+                     const DMO_PARTIAL_MEDIATYPE* outTypes, std::vector<DmoEntry>& entries);
 
 }  // namespace platform::dmo_detail

@@ -36,8 +36,8 @@ std::shared_ptr<PerformanceCore> CPerformance::Core() const {
   return core_;
 }
 
-HRESULT CPerformance::InitAudio(IDirectMusic8** ppDirectMusic, IDirectSound** ppDirectSound, HWND, DWORD dwDefaultPathType,
-                                DWORD, DWORD, DMUS_AUDIOPARAMS* pParams) {
+HRESULT CPerformance::InitAudio(IDirectMusic8** ppDirectMusic, IDirectSound** ppDirectSound, HWND,
+                                DWORD dwDefaultPathType, DWORD, DWORD, DMUS_AUDIOPARAMS* pParams) {
   std::lock_guard lock(lock_);
   if (core_) return DMUS_E_ALREADY_INITED;
 
@@ -45,8 +45,8 @@ HRESULT CPerformance::InitAudio(IDirectMusic8** ppDirectMusic, IDirectSound** pp
   if (ppDirectMusic != nullptr && *ppDirectMusic != nullptr) {
     directMusic = ComPtr<IDirectMusic8>::Share(*ppDirectMusic);
   } else {
-    const HRESULT hr = CoCreateInstance(CLSID_DirectMusic, nullptr, CLSCTX_INPROC, IID_IDirectMusic8,
-                                        directMusic.PutVoid());
+    const HRESULT hr =
+        CoCreateInstance(CLSID_DirectMusic, nullptr, CLSCTX_INPROC, IID_IDirectMusic8, directMusic.PutVoid());
     if (FAILED(hr)) return hr;
     if (ppDirectMusic != nullptr) {
       directMusic->AddRef();

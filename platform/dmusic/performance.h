@@ -102,7 +102,8 @@ class CPerformance final
   REFERENCE_TIME clockEnd_ = 0;  // the clock where the last initialisation left it
   float masterTempo_ = 1.0f;
   LONG masterVolume_ = 0;
-  std::map<std::array<std::uint8_t, sizeof(GUID)>, std::vector<std::uint8_t>> params_;  // other global parameters by GUID bytes
+  std::map<std::array<std::uint8_t, sizeof(GUID)>, std::vector<std::uint8_t>>
+      params_;  // other global parameters by GUID bytes
 };
 
 // The performance behind an interface of ours; null for anyone else's.

@@ -163,9 +163,7 @@ void PerformanceCore::SetMasterVolume(LONG hundredthsDb) {
   masterGain_.store(hundredthsDb == 0 ? 1.0f : static_cast<float>(std::pow(10.0, hundredthsDb / 2000.0)));
 }
 
-float PerformanceCore::OutputGain() const {
-  return masterGain_.load() * (outputPath_ ? outputPath_->Gain() : 1.0f);
-}
+float PerformanceCore::OutputGain() const { return masterGain_.load() * (outputPath_ ? outputPath_->Gain() : 1.0f); }
 
 // ---- Playing ---------------------------------------------------------------------
 
@@ -303,7 +301,7 @@ void PerformanceCore::Deliver(DMUS_PMSG* msg) {
     // A tool that hands a message back to itself, due at once, would get it
     // forever: such a message is dropped.
     const bool loops = msg->pTool == tool && ((msg->dwFlags & DMUS_PMSGF_TOOL_ATTIME) == 0 ||
-                                             FrameOfMessage(*msg) < dispatchFrame_.load() + kHalfBlock);
+                                              FrameOfMessage(*msg) < dispatchFrame_.load() + kHalfBlock);
     if (!loops) {
       Enqueue(msg);
       return;
@@ -328,8 +326,8 @@ void PerformanceCore::PlayMessage(const DMUS_PMSG* msg) {
         std::lock_guard lock(timeLock_);
         off = line_.FrameOf(note->mtTime + std::max<MUSIC_TIME>(note->mtDuration, 0));
       }
-      noteOffs_.push_back({std::max(off, dispatchFrame_.load()), order_++, channel,
-                           static_cast<BYTE>(note->bMidiValue & 0x7F)});
+      noteOffs_.push_back(
+          {std::max(off, dispatchFrame_.load()), order_++, channel, static_cast<BYTE>(note->bMidiValue & 0x7F)});
       std::push_heap(noteOffs_.begin(), noteOffs_.end(), Later<NoteOff>{});
       break;
     }
@@ -345,7 +343,8 @@ void PerformanceCore::PlayMessage(const DMUS_PMSG* msg) {
     }
     case DMUS_PMSGT_SYSEX: {
       const auto* sysex = static_cast<const DMUS_SYSEX_PMSG*>(msg);
-      const std::size_t room = msg->dwSize > sizeof(DMUS_SYSEX_PMSG) - 1 ? msg->dwSize - (sizeof(DMUS_SYSEX_PMSG) - 1) : 0;
+      const std::size_t room =
+          msg->dwSize > sizeof(DMUS_SYSEX_PMSG) - 1 ? msg->dwSize - (sizeof(DMUS_SYSEX_PMSG) - 1) : 0;
       synth_->SysEx(sysex->abData, std::min<std::size_t>(sysex->dwLen, room));
       break;
     }
@@ -513,7 +512,8 @@ void PerformanceCore::RenderLocked(std::int16_t* out, std::size_t frames) {
     }
     const std::int64_t now = synthFrames_.load();
     const std::size_t need = frames - done;
-    std::int64_t blocks = std::min<std::int64_t>(kMaxChunkBlocks, static_cast<std::int64_t>((need + kBlock - 1) / kBlock));
+    std::int64_t blocks =
+        std::min<std::int64_t>(kMaxChunkBlocks, static_cast<std::int64_t>((need + kBlock - 1) / kBlock));
     if (watchingEnd_) blocks = std::min(blocks, kEndWatchBlocks);
     // Everything due in this stretch goes to the synthesiser first, each event at
     // its block; then the whole stretch renders in one call.
@@ -688,8 +688,7 @@ void PerformanceCore::FadeOutIn(DWORD ms) {
 
 REFERENCE_TIME PerformanceCore::Now() const {
   std::lock_guard lock(timeLock_);
-  if (recording_)
-    return clockBase_ + (consumed_.load() - framesAnchor_) * 10000000 / kSampleRate;
+  if (recording_) return clockBase_ + (consumed_.load() - framesAnchor_) * 10000000 / kSampleRate;
   const auto elapsed = std::chrono::steady_clock::now() - clockAnchor_;
   return clockBase_ + std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 100;
 }

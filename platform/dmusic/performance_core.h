@@ -149,9 +149,9 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
     ComPtr<CSegment> segment;
     ComPtr<CSegmentState> state;
     TimeLine line;
-    std::size_t cursor = 0;          // next event to send
-    std::int64_t nextFrame = 0;      // its frame (valid while cursor has one)
-    std::int64_t endFrame = 0;       // the frame of the segment's length
+    std::size_t cursor = 0;      // next event to send
+    std::int64_t nextFrame = 0;  // its frame (valid while cursor has one)
+    std::int64_t endFrame = 0;   // the frame of the segment's length
     MUSIC_TIME length = 0;
     DWORD repeatsLeft = 0;
     bool control = false;
@@ -224,7 +224,7 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   std::vector<std::int16_t> scratch_;  // the recording clock's block
   std::atomic<std::uint64_t> clipped_{0};
   std::atomic<std::int64_t> consumed_{0};
-  std::uint64_t order_ = 0;  // noteOffs_ ordering
+  std::uint64_t order_ = 0;   // noteOffs_ ordering
   bool watchingEnd_ = false;  // a segment has ended and waits for its sound to die away
   // The frame after the last one louder than kQuietPeak.
   std::int64_t loudUntil_ = 0;
@@ -244,12 +244,12 @@ class PerformanceCore : public std::enable_shared_from_this<PerformanceCore> {
   std::deque<DMUS_NOTIFICATION_PMSG*> notifications_;
 
   mutable std::mutex timeLock_;
-  TimeLine line_;                    // the performance's time line
-  bool recording_ = false;           // the recording clock runs
-  REFERENCE_TIME clockBase_ = 0;     // reference time at the anchor
+  TimeLine line_;                 // the performance's time line
+  bool recording_ = false;        // the recording clock runs
+  REFERENCE_TIME clockBase_ = 0;  // reference time at the anchor
   std::chrono::steady_clock::time_point clockAnchor_;
-  std::int64_t framesAnchor_ = 0;    // rendered frames at the recording anchor
-  std::uint64_t recordingMs_ = 0;    // ms advanced since the recording anchor
+  std::int64_t framesAnchor_ = 0;  // rendered frames at the recording anchor
+  std::uint64_t recordingMs_ = 0;  // ms advanced since the recording anchor
   std::uint64_t recordingSession_ = 0;
   std::thread::id recordingThread_;
 

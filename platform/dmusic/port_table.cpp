@@ -41,7 +41,8 @@ std::string RealFile(const fs::path& path) {
 std::u16string ToWide(const std::string& text) {
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  std::u16string wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0)), u'\0');
+  std::u16string wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0)),
+                      u'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
@@ -62,8 +63,12 @@ std::u16string Describe(const std::string& realPath, bool isDefault) {
 }
 
 PortInfo MakePort(const std::string& realPath, bool isDefault) {
-  return PortInfo{realPath, GuidFromName(realPath), Describe(realPath, isDefault), SoundFontPortFlags(),
-                  DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH};
+  return PortInfo{realPath,
+                  GuidFromName(realPath),
+                  Describe(realPath, isDefault),
+                  SoundFontPortFlags(),
+                  DMUS_PC_OUTPUTCLASS,
+                  DMUS_PORT_USER_MODE_SYNTH};
 }
 
 std::mutex g_tableLock;

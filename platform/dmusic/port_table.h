@@ -12,12 +12,12 @@
 namespace platform {
 
 struct PortInfo {
-  std::string path;              // the SoundFont's real path (UTF-8)
-  GUID guid;                     // stable identity, made from the real path
-  std::u16string description;    // "FluidSynth: <name>", fewer than 128 UTF-16 units
-  DWORD flags;                   // DMUS_PC_* capabilities
-  DWORD dwClass;                 // DMUS_PC_OUTPUTCLASS or DMUS_PC_INPUTCLASS
-  DWORD type;                    // DMUS_PORT_*
+  std::string path;            // the SoundFont's real path (UTF-8)
+  GUID guid;                   // stable identity, made from the real path
+  std::u16string description;  // "FluidSynth: <name>", fewer than 128 UTF-16 units
+  DWORD flags;                 // DMUS_PC_* capabilities
+  DWORD dwClass;               // DMUS_PC_OUTPUTCLASS or DMUS_PC_INPUTCLASS
+  DWORD type;                  // DMUS_PORT_*
 };
 
 // The capabilities every SoundFont port reports.

@@ -13,8 +13,7 @@
 
 namespace platform {
 
-class CSegment final
-    : public ComObject<IDirectMusicSegment8, IID_IDirectMusicSegment, IID_IDirectMusicSegment8> {
+class CSegment final : public ComObject<IDirectMusicSegment8, IID_IDirectMusicSegment, IID_IDirectMusicSegment8> {
  public:
   // Starts with one reference, owned by whoever created it.
   explicit CSegment(smf::Sequence sequence);

@@ -36,8 +36,8 @@ HRESULT CToolGraph::StampPMsg(DMUS_PMSG* pPMSG) {
     std::size_t start = 0;
     bool afterOutput = false;
     if (oldTool && oldGraph.Get() == this) {
-      auto current = std::find_if(m_tools.begin(), m_tools.end(),
-                                  [&](const Entry& e) { return e.tool.Get() == oldTool.Get(); });
+      auto current =
+          std::find_if(m_tools.begin(), m_tools.end(), [&](const Entry& e) { return e.tool.Get() == oldTool.Get(); });
       if (current != m_tools.end()) {
         start = static_cast<std::size_t>(current - m_tools.begin()) + 1;
       } else if (oldTool.Get() == m_output.tool.Get()) {

@@ -45,8 +45,8 @@ HRESULT CSoundBuffer::SetVolume(LONG lVolume) {
 
 HRESULT CSoundBuffer::CreateEffect(const DSEFFECTDESC& desc, Effect& effect, DWORD& resultCode) const {
   resultCode = DSFXR_FAILED;
-  HRESULT hr = CoCreateInstance(desc.guidDSFXClass, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaObject,
-                                effect.object.PutVoid());
+  HRESULT hr =
+      CoCreateInstance(desc.guidDSFXClass, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaObject, effect.object.PutVoid());
   if (FAILED(hr)) {
     if (hr == REGDB_E_CLASSNOTREG) resultCode = DSFXR_UNKNOWN;
     return hr;

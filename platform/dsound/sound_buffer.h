@@ -16,8 +16,7 @@
 
 namespace platform {
 
-class CSoundBuffer final
-    : public ComObject<IDirectSoundBuffer8, IID_IDirectSoundBuffer, IID_IDirectSoundBuffer8> {
+class CSoundBuffer final : public ComObject<IDirectSoundBuffer8, IID_IDirectSoundBuffer, IID_IDirectSoundBuffer8> {
  public:
   // Starts with one reference, owned by whoever created it.
   explicit CSoundBuffer(DWORD sampleRate);

@@ -82,8 +82,8 @@ std::string InstanceFolder() {
 std::string FileStem(const char* name) {
   std::string stem;
   for (const char* c = name; *c != '\0'; ++c) {
-    const bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
-                       *c == '.' || *c == '_';
+    const bool plain =
+        (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '.' || *c == '_';
     if (plain) {
       stem.push_back(*c);
     } else if (!stem.empty() && stem.back() != '-') {
@@ -92,8 +92,10 @@ std::string FileStem(const char* name) {
     if (stem.size() >= 64) break;
   }
   while (!stem.empty() && (stem.back() == '-' || stem.front() == '.')) {
-    if (stem.back() == '-') stem.pop_back();
-    else stem.erase(0, 1);
+    if (stem.back() == '-')
+      stem.pop_back();
+    else
+      stem.erase(0, 1);
   }
   char hash[16];
   std::snprintf(hash, sizeof hash, "-%08x", static_cast<unsigned>(HashName(name)));
@@ -226,7 +228,8 @@ class Listener {
       std::vector<std::string> args;
       unsigned char length[4];
       if (ReadExactly(client.Get(), length, sizeof length, 1000)) {
-        const std::size_t size = length[0] | length[1] << 8 | length[2] << 16 | static_cast<std::size_t>(length[3]) << 24;
+        const std::size_t size =
+            length[0] | length[1] << 8 | length[2] << 16 | static_cast<std::size_t>(length[3]) << 24;
         std::string text(size <= kMaxMessageArgBytes ? size : 0, '\0');
         if (size <= kMaxMessageArgBytes && ReadExactly(client.Get(), text.data(), text.size(), 1000)) {
           for (std::size_t at = 0; at < text.size();) {

@@ -161,7 +161,8 @@ class SequenceBuilder {
       return Fail(kResultInvalidFile, "the file ends inside its header");
     }
     if (headerLength < 6) {
-      return Fail(kResultInvalidFile, "the header is " + std::to_string(headerLength) + " bytes long, too short for a MIDI header");
+      return Fail(kResultInvalidFile,
+                  "the header is " + std::to_string(headerLength) + " bytes long, too short for a MIDI header");
     }
     if (headerLength - 6 > in.Remaining()) {
       return Fail(kResultInvalidFile, "the header claims " + std::to_string(headerLength) +
@@ -208,14 +209,16 @@ class SequenceBuilder {
     }
 
     if (tracks_.empty()) {
-      return Fail(kResultInvalidFile, "the file holds no track (its header announces " + std::to_string(declaredTracks_) + ")");
+      return Fail(kResultInvalidFile,
+                  "the file holds no track (its header announces " + std::to_string(declaredTracks_) + ")");
     }
     if (tracks_.size() != declaredTracks_) {
       Warn("the header announces " + std::to_string(declaredTracks_) + " track(s), the file holds " +
            std::to_string(tracks_.size()));
     }
     if (format_ > 2) Warn("unknown format " + std::to_string(format_) + "; its tracks play together");
-    if (format_ == 0 && tracks_.size() > 1) Warn("a format 0 file with " + std::to_string(tracks_.size()) + " tracks; they play together");
+    if (format_ == 0 && tracks_.size() > 1)
+      Warn("a format 0 file with " + std::to_string(tracks_.size()) + " tracks; they play together");
     return S_OK;
   }
 
@@ -234,9 +237,9 @@ class SequenceBuilder {
 
     bool anyNote = false;
     bool droppedSmpteTempo = false;
-    std::int64_t offset = 0;             // format 2: where the current track starts
-    std::int64_t musicEnd = 0;           // last channel event or note end
-    std::int64_t silentEnd = 0;          // last event or track end, for files without notes
+    std::int64_t offset = 0;     // format 2: where the current track starts
+    std::int64_t musicEnd = 0;   // last channel event or note end
+    std::int64_t silentEnd = 0;  // last event or track end, for files without notes
     for (TrackRead& track : tracks_) {
       for (std::string& w : track.warnings) out_.warnings.push_back(std::move(w));
       std::int64_t trackEnd = base_.ToMusic(std::min(offset + track.endTick, kTickCeiling));
@@ -255,7 +258,8 @@ class SequenceBuilder {
           std::int64_t end = te.endTick < 0 ? trackEnd : base_.ToMusic(std::min(offset + te.endTick, kTickCeiling));
           std::int64_t duration = std::max<std::int64_t>(1, end - start);
           musicEnd = std::max(musicEnd, start + duration);  // too long a note fails the length check below
-          e.duration = static_cast<MUSIC_TIME>(std::min<std::int64_t>(duration, std::numeric_limits<MUSIC_TIME>::max()));
+          e.duration =
+              static_cast<MUSIC_TIME>(std::min<std::int64_t>(duration, std::numeric_limits<MUSIC_TIME>::max()));
         } else if (e.kind == EventKind::Channel) {
           musicEnd = std::max(musicEnd, start);
         }
@@ -281,7 +285,8 @@ class SequenceBuilder {
     for (std::size_t i = 0; i < out_.events.size(); ++i) {
       if (music_[i] <= length) order.push_back(i);
     }
-    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) { return music_[a] < music_[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::size_t a, std::size_t b) { return music_[a] < music_[b]; });
     std::vector<Event> sorted;
     sorted.reserve(order.size());
     for (std::size_t i : order) {

@@ -65,7 +65,7 @@ enum class EventKind : std::uint8_t {
 };
 
 struct Event {
-  MUSIC_TIME time = 0;      // music time, 768 ticks a quarter note
+  MUSIC_TIME time = 0;  // music time, 768 ticks a quarter note
   EventKind kind = EventKind::Channel;
   std::uint8_t status = 0;
   std::uint8_t data1 = 0;

@@ -42,10 +42,14 @@ constexpr std::array<const char*, static_cast<unsigned>(Forgiven::Count)> kForgi
 // without F0, F7 and FF, which the file format gives their own meaning).
 int SystemDataBytes(std::uint8_t status) {
   switch (status) {
-    case 0xF1: return 1;  // time code quarter frame
-    case 0xF2: return 2;  // song position
-    case 0xF3: return 1;  // song select
-    default: return 0;    // F4, F5 undefined; F6 tune request; F8-FE real time
+    case 0xF1:
+      return 1;  // time code quarter frame
+    case 0xF2:
+      return 2;  // song position
+    case 0xF3:
+      return 1;  // song select
+    default:
+      return 0;  // F4, F5 undefined; F6 tune request; F8-FE real time
   }
 }
 
@@ -77,10 +81,12 @@ class TrackReader {
     out_.dataOutOfRange = counts_[static_cast<unsigned>(Forgiven::DataOutOfRange)] > 0;
     if (!ended && !cutShort) out_.warnings.push_back(Prefix() + "no end-of-track event; the track ends with its chunk");
     if (ended && !in_.AtEnd())
-      out_.warnings.push_back(Prefix() + std::to_string(in_.Remaining()) + " byte(s) after the end-of-track event ignored");
+      out_.warnings.push_back(Prefix() + std::to_string(in_.Remaining()) +
+                              " byte(s) after the end-of-track event ignored");
     const auto held = std::count_if(openNote_.begin(), openNote_.end(), [](std::int64_t note) { return note >= 0; });
     if (held > 0)
-      out_.warnings.push_back(Prefix() + std::to_string(held) + " note(s) without a note-off held to the end of the track");
+      out_.warnings.push_back(Prefix() + std::to_string(held) +
+                              " note(s) without a note-off held to the end of the track");
     return std::move(out_);
   }
 
@@ -261,9 +267,9 @@ class TrackReader {
   unsigned number_;
   TrackRead out_;
   std::int64_t tick_ = 0;
-  std::uint8_t running_ = 0;      // the last channel status, 0 before any
-  std::uint8_t interrupted_ = 0;  // 0xFF after a meta event, 0xF0 after a SysEx, else 0
-  std::int64_t openSysEx_ = -1;   // index of a SysEx still waiting for F7 packets
+  std::uint8_t running_ = 0;                       // the last channel status, 0 before any
+  std::uint8_t interrupted_ = 0;                   // 0xFF after a meta event, 0xF0 after a SysEx, else 0
+  std::int64_t openSysEx_ = -1;                    // index of a SysEx still waiting for F7 packets
   std::array<std::int64_t, 16 * 128> openNote_{};  // index of the sounding note per channel and key
   std::array<unsigned, static_cast<unsigned>(Forgiven::Count)> counts_{};
 };

@@ -28,8 +28,8 @@ TempoMap::TempoMap(const std::vector<Change>& changes) {
 }
 
 std::int64_t TempoMap::Position(MUSIC_TIME mt) const {
-  auto it = std::upper_bound(points_.begin(), points_.end(), mt,
-                             [](MUSIC_TIME t, const Point& p) { return t < p.time; });
+  auto it =
+      std::upper_bound(points_.begin(), points_.end(), mt, [](MUSIC_TIME t, const Point& p) { return t < p.time; });
   const Point& p = it == points_.begin() ? points_.front() : *std::prev(it);
   return p.position + static_cast<std::int64_t>(mt - p.time) * p.tempo;
 }
@@ -43,8 +43,8 @@ MUSIC_TIME TempoMap::MusicTimeAt(std::int64_t position) const {
   std::int64_t ticks = offset / p.tempo;
   if (offset % p.tempo != 0 && offset < 0) --ticks;
   const std::int64_t mt = p.time + ticks;
-  return static_cast<MUSIC_TIME>(std::clamp<std::int64_t>(mt, std::numeric_limits<MUSIC_TIME>::min(),
-                                                          std::numeric_limits<MUSIC_TIME>::max()));
+  return static_cast<MUSIC_TIME>(
+      std::clamp<std::int64_t>(mt, std::numeric_limits<MUSIC_TIME>::min(), std::numeric_limits<MUSIC_TIME>::max()));
 }
 
 }  // namespace platform

@@ -75,9 +75,9 @@ using HMMIO = HMMIO__*;
 // receives the failure in wErrorRet.
 struct MMIOINFO {
   DWORD dwFlags;
-  FOURCC fccIOProc;   // FOURCC_MEM for a memory file, else 0 (or FOURCC_DOS)
-  void* pIOProc;      // custom I/O procedures are not supported; must be null
-  UINT wErrorRet;     // mmioOpenA's failure
+  FOURCC fccIOProc;  // FOURCC_MEM for a memory file, else 0 (or FOURCC_DOS)
+  void* pIOProc;     // custom I/O procedures are not supported; must be null
+  UINT wErrorRet;    // mmioOpenA's failure
   HANDLE htask;
   LONG cchBuffer;     // size of the I/O buffer; 0 when unbuffered
   char* pchBuffer;    // start of the I/O buffer

@@ -315,8 +315,8 @@ LONG ChangeStore(Change change) {
     const std::string aside = path + ".bad";
     if (::rename(path.c_str(), aside.c_str()) != 0) {
       const int error = errno;
-      platform::SetErrorText("Registry file " + path + " not used (" + problem + ") and not set aside: " +
-                             ErrorText(error));
+      platform::SetErrorText("Registry file " + path + " not used (" + problem +
+                             ") and not set aside: " + ErrorText(error));
       return ErrorFromErrno(error);
     }
     platform::SetErrorText("Registry file " + path + " not used (" + problem + "); kept as " + aside);
@@ -392,7 +392,8 @@ std::string RegistryTrustProblem() {
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0) {
     const int error = errno;
-    return error == ENOENT ? std::string() : "the settings folder " + folder + " cannot be checked: " + ErrorText(error);
+    return error == ENOENT ? std::string()
+                           : "the settings folder " + folder + " cannot be checked: " + ErrorText(error);
   }
   if (!S_ISDIR(info.st_mode)) return "the settings folder " + folder + " is not a folder";
   if (info.st_uid != user) return "the settings folder " + folder + " belongs to another user";

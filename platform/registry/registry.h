@@ -61,8 +61,8 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 // Opens root\subKey, creating it and any missing parent keys. className is stored with
 // a newly created key. disposition (optional) tells whether the key was created.
-LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, const char* className, DWORD options,
-                     REGSAM access, void* security, HKEY* result, DWORD* disposition);
+LONG RegCreateKeyExA(HKEY root, const char* subKey, DWORD reserved, const char* className, DWORD options, REGSAM access,
+                     void* security, HKEY* result, DWORD* disposition);
 // Opens an existing key; ERROR_FILE_NOT_FOUND when it does not exist.
 LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD options, REGSAM access, HKEY* result);
 LONG RegCloseKey(HKEY key);

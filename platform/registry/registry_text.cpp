@@ -10,10 +10,10 @@
 namespace platform::registry_detail {
 namespace {
 
-constexpr DWORD kText = 1;       // REG_SZ
+constexpr DWORD kText = 1;        // REG_SZ
 constexpr DWORD kExpandText = 2;  // REG_EXPAND_SZ
-constexpr DWORD kBinary = 3;     // REG_BINARY
-constexpr DWORD kDword = 4;      // REG_DWORD
+constexpr DWORD kBinary = 3;      // REG_BINARY
+constexpr DWORD kDword = 4;       // REG_DWORD
 
 constexpr const char* kHeading = "; Halvane registry: one [section] per key, one line per value.";
 
@@ -22,11 +22,21 @@ void AppendQuoted(std::string& out, std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\': out.append("\\\\"); break;
-      case '"': out.append("\\\""); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '\t': out.append("\\t"); break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
       default:
         if (byte < 0x20 || byte == 0x7f) {
           char escaped[5];
@@ -98,9 +108,15 @@ std::optional<std::string> ReadQuoted(std::string_view& rest) {
       if (i >= rest.size()) return std::nullopt;
       const char escape = rest[i++];
       switch (escape) {
-        case 'n': c = '\n'; break;
-        case 'r': c = '\r'; break;
-        case 't': c = '\t'; break;
+        case 'n':
+          c = '\n';
+          break;
+        case 'r':
+          c = '\r';
+          break;
+        case 't':
+          c = '\t';
+          break;
         case 'x': {
           unsigned value = 0;
           if (i + 2 > rest.size()) return std::nullopt;
@@ -110,7 +126,8 @@ std::optional<std::string> ReadQuoted(std::string_view& rest) {
           c = static_cast<char>(value);
           break;
         }
-        default: c = escape;
+        default:
+          c = escape;
       }
     }
     text.push_back(c);
@@ -242,7 +259,9 @@ bool Key::EraseValue(std::string_view name) {
   return true;
 }
 
-bool Key::ClearValues() { return std::erase_if(lines, [](const Line& line) { return line.value.has_value(); }) != 0; }
+bool Key::ClearValues() {
+  return std::erase_if(lines, [](const Line& line) { return line.value.has_value(); }) != 0;
+}
 
 Store ParseStore(std::string_view text) {
   Store store;

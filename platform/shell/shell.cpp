@@ -74,7 +74,8 @@ std::string ResolveShellProgram(const char* file) {
     const std::string path = (std::filesystem::path(program).parent_path() / kRegistrationProgram).string();
     return IsRunnable(path) ? path : std::string();
   }
-  if (name.find('/') != std::string_view::npos) return IsRunnable(std::string(name)) ? std::string(name) : std::string();
+  if (name.find('/') != std::string_view::npos)
+    return IsRunnable(std::string(name)) ? std::string(name) : std::string();
   const char* searchPath = std::getenv("PATH");
   std::string_view folders(searchPath != nullptr ? searchPath : "/usr/local/bin:/usr/bin:/bin");
   while (true) {

@@ -11,11 +11,11 @@
 using HINSTANCE = void*;
 
 // Results at or below 32 are failures, as on Windows.
-constexpr int SE_ERR_FNF = 2;              // the program was not found or could not start
-constexpr int SE_ERR_PNF = 3;              // the working folder does not exist
-constexpr int SE_ERR_ACCESSDENIED = 5;     // the program may not be run
-constexpr int SE_ERR_OOM = 8;              // out of resources
-constexpr int SE_ERR_NOASSOC = 31;         // the verb is not "open"
+constexpr int SE_ERR_FNF = 2;           // the program was not found or could not start
+constexpr int SE_ERR_PNF = 3;           // the working folder does not exist
+constexpr int SE_ERR_ACCESSDENIED = 5;  // the program may not be run
+constexpr int SE_ERR_OOM = 8;           // out of resources
+constexpr int SE_ERR_NOASSOC = 31;      // the verb is not "open"
 
 // The registration program that "regsvr32" stands for, in the program folder.
 inline constexpr const char* kRegistrationProgram = "halvane-regsvr";
@@ -25,8 +25,7 @@ inline constexpr const char* kRegistrationProgram = "halvane-regsvr";
 // or "open". No window is ever shown, so owner and show are not used. Does not wait
 // for the program; it is reaped when it ends. Returns a value above 32 on success,
 // else one of the codes above.
-HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* params, const char* dir,
-                        int show);
+HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* params, const char* dir, int show);
 
 namespace platform {
 // The full path ShellExecuteA runs for file ("regsvr32" mapped, a bare name looked up

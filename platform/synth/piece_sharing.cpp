@@ -102,8 +102,8 @@ void PieceSharing::Run(int pieces) {
   std::uint32_t state = state_.load(std::memory_order_relaxed);
   std::uint32_t fresh = 0;
   do {
-    fresh = ((state & ~(kSetUnit - 1)) + kSetUnit) | (state & kStop) |
-            (static_cast<std::uint32_t>(pieces) << kCountShift);
+    fresh =
+        ((state & ~(kSetUnit - 1)) + kSetUnit) | (state & kStop) | (static_cast<std::uint32_t>(pieces) << kCountShift);
   } while (!state_.compare_exchange_weak(state, fresh, std::memory_order_acq_rel, std::memory_order_relaxed));
   if ((state & kHelperWaits) != 0) state_.notify_all();
 

@@ -253,7 +253,17 @@ namespace {
 // in one synthesiser.
 bool CutsOthersOff(int key) {
   switch (key) {
-    case 42: case 44: case 46: case 71: case 72: case 73: case 74: case 78: case 79: case 80: case 81:
+    case 42:
+    case 44:
+    case 46:
+    case 71:
+    case 72:
+    case 73:
+    case 74:
+    case 78:
+    case 79:
+    case 80:
+    case 81:
       return true;
     default:
       return false;
@@ -310,8 +320,8 @@ void Synthesizer::ChannelMessage(std::uint8_t status, std::uint8_t data1, std::u
 }
 
 void Synthesizer::Patch(int channel, std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program) {
-  const Pending event{eventOffset_, EventKind::Patch, static_cast<std::uint8_t>(channel & 0x0F), bankMsb, bankLsb,
-                      program, 0, 0};
+  const Pending event{
+      eventOffset_, EventKind::Patch, static_cast<std::uint8_t>(channel & 0x0F), bankMsb, bankLsb, program, 0, 0};
   for (Part& part : parts_) part.pending.push_back(event);
 }
 
@@ -371,7 +381,6 @@ void Synthesizer::Play(Part& part, const Pending& event) {
       break;
   }
 }
-
 
 static_assert(Synthesizer::kMaxRenderFrames / Synthesizer::kPieceFrames <= PieceSharing::kMaxPieces);
 

@@ -58,7 +58,6 @@
 #include "platform/core/wintypes.h"
 #include "platform/synth/piece_sharing.h"
 
-
 namespace platform {
 
 class Synthesizer {
@@ -162,11 +161,11 @@ class Synthesizer {
   std::vector<Part> parts_;
   // Sharing the notes out (see above); all touched only by the calling thread.
   std::uint16_t percussion_ = 1u << 9;
-  std::array<std::uint8_t, 16 * 128> keyHalf_{};   // the half of each channel's key
-  std::array<std::uint16_t, 16 * 128> keyOn_{};    // its notes sounding (not yet off)
-  std::array<bool, 16> pedal_{};                   // sustain pedal down
-  std::array<int, 2> voicesAtStart_{};             // voices at the start of the stretch
-  std::array<int, 2> notesGiven_{};                // notes given since then
+  std::array<std::uint8_t, 16 * 128> keyHalf_{};  // the half of each channel's key
+  std::array<std::uint16_t, 16 * 128> keyOn_{};   // its notes sounding (not yet off)
+  std::array<bool, 16> pedal_{};                  // sustain pedal down
+  std::array<int, 2> voicesAtStart_{};            // voices at the start of the stretch
+  std::array<int, 2> notesGiven_{};               // notes given since then
   std::uint8_t nextOnTie_ = 0;
   int eventOffset_ = 0;
 

@@ -20,9 +20,9 @@ struct OPENFILENAMEA {
   char* lpstrCustomFilter;
   DWORD nMaxCustFilter;
   DWORD nFilterIndex;
-  char* lpstrFile;          // the answer (see GetOpenFileNameA)
+  char* lpstrFile;  // the answer (see GetOpenFileNameA)
   DWORD nMaxFile;
-  char* lpstrFileTitle;     // the chosen file's name
+  char* lpstrFileTitle;  // the chosen file's name
   DWORD nMaxFileTitle;
   const char* lpstrInitialDir;
   const char* lpstrTitle;

@@ -223,8 +223,7 @@ class Dialog : public Window {
   virtual std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) = 0;
   // The folder browser, with that title, opening with initialFolder selected when it
   // exists. Offers and answers only existing folders; nullopt when cancelled.
-  virtual std::optional<std::string> BrowseForFolder(const std::string& title,
-                                                     const std::string& initialFolder) = 0;
+  virtual std::optional<std::string> BrowseForFolder(const std::string& title, const std::string& initialFolder) = 0;
 
  private:
   std::vector<std::unique_ptr<Window>> items_;

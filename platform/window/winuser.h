@@ -8,8 +8,7 @@
 #include "platform/window/dialog.h"
 
 // Runs dialog template templateId modally with proc (see ui::Toolkit::RunDialog).
-INT_PTR DialogBoxParamA(HINSTANCE hInstance, int templateId, HWND hWndParent, DLGPROC proc,
-                        LPARAM param);
+INT_PTR DialogBoxParamA(HINSTANCE hInstance, int templateId, HWND hWndParent, DLGPROC proc, LPARAM param);
 BOOL EndDialog(HWND hDlg, INT_PTR result);
 // A quit request: the running modal dialogs end (see ui::Toolkit::PostQuit).
 void PostQuitMessage(int exitCode);

@@ -143,16 +143,16 @@ TEST_F(StartupTest, FirstInstanceLogsTheBannerSecondLeavesItAloneAndCloseEndsWit
 TEST_F(StartupTest, AfterTheFirstInstanceEndsTheNextStartRunsNormally) {
   const pid_t first = Start(program_);
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(platform::InstanceSocketPath("halvane - mutex")); },
-                        std::chrono::seconds(20)));
+  ASSERT_TRUE(
+      WaitUntil([&] { return fs::exists(platform::InstanceSocketPath("halvane - mutex")); }, std::chrono::seconds(20)));
   ::kill(first, SIGTERM);
   ASSERT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
 
   fs::remove(folder_ / "log.txt");
   const pid_t next = Start(program_);
   ASSERT_GT(next, 0);
-  const bool running = WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; },
-                                 std::chrono::seconds(20));
+  const bool running =
+      WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; }, std::chrono::seconds(20));
   ::kill(next, SIGTERM);
   EXPECT_EQ(WaitForExit(next, std::chrono::seconds(20)), std::optional<int>(0));
   EXPECT_TRUE(running);
@@ -167,12 +167,12 @@ TEST_F(StartupTest, FilesNamedAtStartAreListedAndASecondStartHandsItsFilesToTheR
   WriteFileBytes(folder_ / "more" / "notes.txt", "");
   const pid_t first = Start(program_, {(folder_ / "first.mid").string()});
   ASSERT_GT(first, 0);
-  const bool listed = WaitUntil([&] { return Log().find("    file: first.mid") != std::string::npos; },
-                                std::chrono::seconds(20));
+  const bool listed =
+      WaitUntil([&] { return Log().find("    file: first.mid") != std::string::npos; }, std::chrono::seconds(20));
   const pid_t second = Start(program_, {"--", (folder_ / "more").string()});
   EXPECT_EQ(WaitForExit(second, std::chrono::seconds(20)), std::optional<int>(0));
-  const bool handed = WaitUntil([&] { return Log().find("    file: B.KAR") != std::string::npos; },
-                                std::chrono::seconds(20));
+  const bool handed =
+      WaitUntil([&] { return Log().find("    file: B.KAR") != std::string::npos; }, std::chrono::seconds(20));
   ::kill(first, SIGTERM);
   EXPECT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
   EXPECT_TRUE(listed) << Log();
@@ -195,16 +195,15 @@ TEST_F(StartupTest, ASecondStartHandsOverMoreFilesThanOneMessageHoldsAndSaysWhen
   }
   const pid_t first = Start(program_);
   ASSERT_GT(first, 0);
-  const bool running = WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; }, std::chrono::seconds(20));
+  const bool running =
+      WaitUntil([&] { return Log().find("Load Registry") != std::string::npos; }, std::chrono::seconds(20));
   std::vector<std::string> args = {"--"};
   args.insert(args.end(), files.begin(), files.end());
   const pid_t second = Start(program_, args);
   EXPECT_EQ(WaitForExit(second, std::chrono::seconds(60)), std::optional<int>(0));
-  const auto listed = [&](const std::string& path) {
-    return "\r\n    file: " + fs::path(path).filename().string();
-  };
-  const bool handed = WaitUntil([&] { return Log().find(listed(files.back())) != std::string::npos; },
-                                std::chrono::seconds(60));
+  const auto listed = [&](const std::string& path) { return "\r\n    file: " + fs::path(path).filename().string(); };
+  const bool handed =
+      WaitUntil([&] { return Log().find(listed(files.back())) != std::string::npos; }, std::chrono::seconds(60));
   ::kill(first, SIGTERM);
   EXPECT_EQ(WaitForExit(first, std::chrono::seconds(20)), std::optional<int>(0));
   EXPECT_TRUE(running);

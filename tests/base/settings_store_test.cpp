@@ -65,8 +65,7 @@ class SettingsStoreTest : public ::testing::Test {
     std::string data(4096, '\0');
     DWORD size = static_cast<DWORD>(data.size());
     DWORD type = 0;
-    const LONG result =
-        RegQueryValueExA(key, "[Output]", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    const LONG result = RegQueryValueExA(key, "[Output]", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) return {0, "error " + std::to_string(result)};
     data.resize(size);
@@ -133,8 +132,7 @@ TEST_F(SettingsStoreTest, SavedValuesLoadBackExactly) {
 
 TEST_F(SettingsStoreTest, SameDirectoryStoredByHandLoadsAsSet) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "REG_SZ", 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "REG_SZ", 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
   const DWORD one = 1;
   ASSERT_EQ(RegSetValueExA(key, "[Same Directory]", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
             ERROR_SUCCESS);
@@ -167,8 +165,7 @@ TEST_F(SettingsStoreTest, FolderOf1024CharactersIsRefusedAnd1023IsSaved) {
 TEST_F(SettingsStoreTest, OverlongStoredFolderIsNotLoaded) {
   // Another program stored a folder longer than a stored folder can be.
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "REG_SZ", 0, KEY_WRITE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "REG_SZ", 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
   const std::string huge(3000, 'h');
   ASSERT_EQ(RegSetValueExA(key, "[Output]", 0, REG_SZ, reinterpret_cast<const BYTE*>(huge.c_str()), 3001),
             ERROR_SUCCESS);
@@ -188,13 +185,17 @@ TEST_F(SettingsStoreTest, KeyThatCannotBeOpenedIsReportedAndSkipped) {
   EXPECT_EQ(MaskHandles(Log()),
             "Load Registry\r\n"
             "    hKey: 0x0\r\n"
-            "    Can't open the registry key, error " + error + "\r\n"
-            "    Same Directory: false\r\n"
-            "    WAV path: /somewhere\r\n"
-            "Save Registry\r\n"
-            "    hKey: 0x0\r\n"
-            "    Can't open the registry key, error " + error + "\r\n"
-            "    Settings not saved");
+            "    Can't open the registry key, error " +
+                error +
+                "\r\n"
+                "    Same Directory: false\r\n"
+                "    WAV path: /somewhere\r\n"
+                "Save Registry\r\n"
+                "    hKey: 0x0\r\n"
+                "    Can't open the registry key, error " +
+                error +
+                "\r\n"
+                "    Settings not saved");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
 
@@ -217,9 +218,11 @@ TEST_F(SettingsStoreTest, AFifoInPlaceOfTheFileStartsOnDefaultsAndIsSetAside) {
   EXPECT_EQ(MaskHandles(Log()),
             "Load Registry\r\n"
             "    hKey: 0x#\r\n"
-            "    Registry file " + file + " not used (it is not a regular file); kept as " + file + ".bad\r\n"
-            "    Same Directory: false\r\n"
-            "    WAV path: /left/over");
+            "    Registry file " +
+                file + " not used (it is not a regular file); kept as " + file +
+                ".bad\r\n"
+                "    Same Directory: false\r\n"
+                "    WAV path: /left/over");
 }
 
 }  // namespace

@@ -58,9 +58,9 @@ constexpr std::chrono::seconds kBatchLimit(120);
 double WavSeconds(const fs::path& path) {
   const std::string bytes = testing_support::ReadFileBytes(path);
   const auto word = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8 |
-                                      static_cast<unsigned char>(bytes[at + 2]) << 16 |
-                                      static_cast<unsigned char>(bytes[at + 3]) << 24);
+    return static_cast<std::uint32_t>(
+        static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8 |
+        static_cast<unsigned char>(bytes[at + 2]) << 16 | static_cast<unsigned char>(bytes[at + 3]) << 24);
   };
   const std::size_t data = bytes.find("data");
   if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0 || data == std::string::npos) return -1;
@@ -88,7 +88,8 @@ Mp3Sound DecodeMp3(const fs::path& path) {
     while ((result = mpg123_read(handle, buffer, sizeof buffer, &done)) == MPG123_OK) bytes += done;
     bytes += done;
     if (result == MPG123_DONE)
-      sound.seconds = static_cast<double>(bytes) / mpg123_encsize(encoding) / channels / static_cast<double>(sound.rate);
+      sound.seconds =
+          static_cast<double>(bytes) / mpg123_encsize(encoding) / channels / static_cast<double>(sound.rate);
     mpg123_close(handle);
   }
   mpg123_delete(handle);
@@ -124,9 +125,9 @@ class ConversionThreadTest : public CaptureFixture {
     CaptureFixture::SetUp();
     const std::string soundFont = dir_.File("sine.sf2");
     dmusic_test::WriteTestSoundFont(soundFont, 0.1);
-    platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
-        {soundFont, platform::GuidFromName(soundFont), u"Sine", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS,
-         DMUS_PORT_USER_MODE_SYNTH}});
+    platform::SetPortTableForTesting(std::vector<platform::PortInfo>{{soundFont, platform::GuidFromName(soundFont),
+                                                                      u"Sine", platform::SoundFontPortFlags(),
+                                                                      DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
     platform::RegisterMusicEngineClasses();
     ASSERT_EQ(capture_test::RunProgram(kRegistrationProgram, {"/s", "OVDMOFilter.dll"}), 0);
     ASSERT_EQ(InitDirectMusic(nullptr), S_OK);
@@ -300,7 +301,8 @@ TEST_F(ConversionThreadTest, ThreeFilesBecomeThreeWavFilesAndTheListEmpties) {
     EXPECT_TRUE(d.IsItemEnabled(kChangePath));
     EXPECT_EQ(d.FocusedItem(), kConvert);
   });
-  ASSERT_EQ(FileNames(out_), (std::vector<std::string>{"a file name longer than the label.wav", "my.song.wav", "short.wav"}));
+  ASSERT_EQ(FileNames(out_),
+            (std::vector<std::string>{"a file name longer than the label.wav", "my.song.wav", "short.wav"}));
   for (const auto& [name, music] : std::vector<std::pair<std::string, double>>{
            {"short.wav", 2}, {"my.song.wav", 3}, {"a file name longer than the label.wav", 1}}) {
     const double seconds = WavSeconds(out_ / name);
@@ -587,8 +589,9 @@ TEST_F(ConversionThreadTest, ASongTooLongForAWavFileIsRefusedBeforeItRenders) {
   });
   const auto boxes = toolkit_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  const std::string reason = file + ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
-                                    "most 3:22:53 (2147483590 bytes)";
+  const std::string reason = file +
+                             ": the recording would last up to 3:26:44 (2188065600 bytes); a WAV file holds at "
+                             "most 3:22:53 (2147483590 bytes)";
   EXPECT_EQ(boxes[0].text, "Can't Save Output File\n" + reason);
   EXPECT_TRUE(Logged(reason));
   EXPECT_TRUE(FileNames(out_).empty());

@@ -103,8 +103,7 @@ class FakeAudioPath final : public Fake<IDirectMusicAudioPath> {
     if (stage == DMUS_PATH_BUFFER) {
       const HRESULT hr = Call("GetObjectInPath(buffer)");
       if (FAILED(hr)) return hr;
-      if (channel != DMUS_PCHANNEL_ALL || buffer != 0 || !(objectClass == GUID_NULL) || index != 0)
-        return E_INVALIDARG;
+      if (channel != DMUS_PCHANNEL_ALL || buffer != 0 || !(objectClass == GUID_NULL) || index != 0) return E_INVALIDARG;
       return HandOut<FakeBuffer, IDirectSoundBuffer8>(new FakeBuffer(), iid, ppObject);
     }
     if (stage == DMUS_PATH_PERFORMANCE_GRAPH) {

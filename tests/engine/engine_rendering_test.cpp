@@ -52,8 +52,8 @@ class EngineRenderingTest : public ::testing::Test {
     dmusic_test::WriteTestSoundFont(soundFont_, 0.1);
     const std::string real = std::filesystem::canonical(soundFont_).string();
     platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
-        {real, platform::GuidFromName(real), u"FluidSynth: test", platform::SoundFontPortFlags(),
-         DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
+        {real, platform::GuidFromName(real), u"FluidSynth: test", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS,
+         DMUS_PORT_USER_MODE_SYNTH}});
     dmusic_test::RegisterTestEffects();
     CoInitialize(nullptr);
     g_DebugLog.CreateLogFile(dir_.File("log.txt").c_str());
@@ -158,8 +158,8 @@ TEST_F(EngineRenderingTest, NotificationsArriveInOrderAndOnlyAlmostEndEndsTheRen
   const std::string path = Write("two.mid", TwoSecondNote());
   const Conversion c = Convert(path, 50, nullptr, false);
   ASSERT_EQ(c.hr, S_OK);
-  EXPECT_EQ(c.options, (std::vector<int>{DMUS_NOTIFICATION_SEGSTART, DMUS_NOTIFICATION_SEGALMOSTEND,
-                                         DMUS_NOTIFICATION_SEGEND}));
+  EXPECT_EQ(c.options,
+            (std::vector<int>{DMUS_NOTIFICATION_SEGSTART, DMUS_NOTIFICATION_SEGALMOSTEND, DMUS_NOTIFICATION_SEGEND}));
   EXPECT_GE(c.almostEndMs, 2000);
 }
 
@@ -192,8 +192,7 @@ TEST_F(EngineRenderingTest, TheMusicToolStandsFirstAndSeesEveryNotePatchAndMidiM
   ASSERT_EQ(c.hr, S_OK);
   EXPECT_EQ(counter.notes.load(), 5);
   EXPECT_EQ(counter.patches.load(), 2);
-  EXPECT_EQ(counter.midiMessages,
-            (std::map<std::uint32_t, int>{{0xB00764, 1}, {0xE00050, 1}, {0xB10A14, 1}}));
+  EXPECT_EQ(counter.midiMessages, (std::map<std::uint32_t, int>{{0xB00764, 1}, {0xE00050, 1}, {0xB10A14, 1}}));
 }
 
 TEST_F(EngineRenderingTest, AnAuditionPlaysPacedByTheClockWithoutNotifications) {

@@ -188,9 +188,9 @@ TEST_F(MusicEngineTest, AFailedToolInsertionLeavesTheConfigurationSuccessful) {
 }
 
 struct ConfigureFailure {
-  const char* call;     // the fake call that fails ("" for the tool's allocation)
-  const char* text;     // what the log says failed
-  bool ownCode;         // the result is the call's code rather than E_FAIL
+  const char* call;  // the fake call that fails ("" for the tool's allocation)
+  const char* text;  // what the log says failed
+  bool ownCode;      // the result is the call's code rather than E_FAIL
   bool echoed;
   std::size_t callsMade;  // how much of kConfigureCalls runs
 };
@@ -201,8 +201,8 @@ TEST_F(MusicEngineTest, EachConfigureFailureLogsItsLinesStopsThereAndReturnsItsR
       {"Performance::InitAudio", "pPerformance->InitAudio", false, true, 2},
       {"Performance::CreateStandardAudioPath", "pPerformance->CreateStandardAudioPath", false, true, 3},
       {"AudioPath::GetObjectInPath(buffer)", "pAudioPath->GetObjectInPath", true, true, 4},
-      {"Performance::SetGlobalParam(AutoDownload)", "pPerformance->SetGlobalParam(GUID_PerfAutoDownload)", false,
-       true, 5},
+      {"Performance::SetGlobalParam(AutoDownload)", "pPerformance->SetGlobalParam(GUID_PerfAutoDownload)", false, true,
+       5},
       {"Performance::SetGlobalParam(MasterTempo)", "pPerformance->SetGlobalParam(GUID_PerfMasterTempo)", false, true,
        6},
       {"AudioPath::GetObjectInPath(graph)", "pAudioPath->GetObjectInPath(IID_IDirectMusicGraph)", false, false, 7},

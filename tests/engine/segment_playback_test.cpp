@@ -33,7 +33,8 @@ class SegmentPlaybackTest : public EngineFixture {
   }
   // Records every wait instead of waiting.
   void RecordWaits() {
-    platform::SetThreadWaitDriver([](DWORD ms) { engine_fakes::TheWorld().calls.push_back("Sleep(" + std::to_string(ms) + ")"); });
+    platform::SetThreadWaitDriver(
+        [](DWORD ms) { engine_fakes::TheWorld().calls.push_back("Sleep(" + std::to_string(ms) + ")"); });
   }
 };
 
@@ -67,9 +68,9 @@ TEST_F(SegmentPlaybackTest, PlayWithNotificationPlaysOnceAsControllingSecondaryS
   ASSERT_EQ(LoadMIDI("/music/a.mid"), S_OK);
   Forget();
   EXPECT_EQ(PlayMIDI(TRUE), S_OK);
-  EXPECT_EQ(World().calls, (std::vector<std::string>{"Segment::SetRepeats(0)",
-                                                     "Performance::AddNotificationType(segment)",
-                                                     "Performance::PlaySegmentEx"}));
+  EXPECT_EQ(World().calls,
+            (std::vector<std::string>{"Segment::SetRepeats(0)", "Performance::AddNotificationType(segment)",
+                                      "Performance::PlaySegmentEx"}));
   EXPECT_EQ(World().playFlags, 0x280u);
   EXPECT_EQ(World().playAudioPath, g_EngineState.pAudioPath.Get());
   EXPECT_TRUE(g_EngineState.pSegmentState);
@@ -156,7 +157,7 @@ TEST_F(SegmentPlaybackTest, NotificationsAreTakenOnePerPollAndOnlyAlmostEndEndsT
   ASSERT_EQ(LoadMIDI("/music/a.mid"), S_OK);
   ASSERT_EQ(PlayMIDI(TRUE), S_OK);
   Forget();
-  World().notifications = {DMUS_NOTIFICATION_SEGSTART, DMUS_NOTIFICATION_SEGEND, DMUS_NOTIFICATION_SEGLOOP,
+  World().notifications = {DMUS_NOTIFICATION_SEGSTART, DMUS_NOTIFICATION_SEGEND,       DMUS_NOTIFICATION_SEGLOOP,
                            DMUS_NOTIFICATION_SEGABORT, DMUS_NOTIFICATION_SEGALMOSTEND, DMUS_NOTIFICATION_SEGEND};
   std::vector<int> seen;
   EXPECT_EQ(GetNotifyMIDI(), 0);

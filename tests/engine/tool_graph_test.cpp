@@ -72,9 +72,9 @@ TEST(ToolGraph, InsertsAtIndexFromEitherEnd) {
   {
     GraphHolder h;
     EXPECT_EQ(h.graph->InsertTool(&a, nullptr, 0, 0), S_OK);
-    EXPECT_EQ(h.graph->InsertTool(&b, nullptr, 0, 0), S_OK);    // first: b a
-    EXPECT_EQ(h.graph->InsertTool(&c, nullptr, 0, -1), S_OK);   // before the last: b c a
-    EXPECT_EQ(h.graph->InsertTool(&d, nullptr, 0, 100), S_OK);  // past the end: b c a d
+    EXPECT_EQ(h.graph->InsertTool(&b, nullptr, 0, 0), S_OK);     // first: b a
+    EXPECT_EQ(h.graph->InsertTool(&c, nullptr, 0, -1), S_OK);    // before the last: b c a
+    EXPECT_EQ(h.graph->InsertTool(&d, nullptr, 0, 100), S_OK);   // past the end: b c a d
     EXPECT_EQ(h.graph->InsertTool(&e, nullptr, 0, -100), S_OK);  // before the start: e b c a d
     const IDirectMusicTool* expected[] = {&e, &b, &c, &a, &d};
     for (DWORD i = 0; i < 5; ++i) EXPECT_EQ(ToolAt(*h.graph.Get(), i), expected[i]) << i;

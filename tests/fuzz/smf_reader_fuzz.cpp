@@ -22,9 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Event& e : seq.events) {
     if (e.time < last || e.time > seq.length) std::abort();
     last = e.time;
-    if (e.kind == EventKind::Note &&
-        (e.duration < 1 || e.time + static_cast<std::int64_t>(e.duration) > seq.length || e.data2 == 0 ||
-         (e.status & 0xF0) != 0x90 || e.data1 > 127 || e.data2 > 127)) {
+    if (e.kind == EventKind::Note && (e.duration < 1 || e.time + static_cast<std::int64_t>(e.duration) > seq.length ||
+                                      e.data2 == 0 || (e.status & 0xF0) != 0x90 || e.data1 > 127 || e.data2 > 127)) {
       std::abort();
     }
     if (e.kind == EventKind::Channel && (e.status < 0x80 || e.status >= 0xF0 || (e.status & 0xF0) == 0x90 ||

@@ -20,7 +20,11 @@ int main(int argc, char** argv) {
   running.Event(0, {0x90, 60, 100}).Text(0, "x").Event(96, {60, 0}).SysEx(0, 0xF0, Raw({0x7E, 0x7F, 0x09, 0x01, 0xF7}));
   running.Event(0, {62, 100}).Event(0, {0xF1, 1, 0xF2, 1, 2, 0xF8, 0xF4}).Event(96, {62, 0}).End();
   Track packets;
-  packets.SysEx(0, 0xF0, Raw({0x43, 0x12})).SysEx(10, 0xF7, Raw({0x00, 0xF7})).SysEx(0, 0xF7, Raw({0xF8})).On(0, 1, 40).End(96);
+  packets.SysEx(0, 0xF0, Raw({0x43, 0x12}))
+      .SysEx(10, 0xF7, Raw({0x00, 0xF7}))
+      .SysEx(0, 0xF7, Raw({0xF8}))
+      .On(0, 1, 40)
+      .End(96);
   Track padded;
   padded.Bytes(Vlq(0, 4) + Raw({0x90, 60, 100}) + Vlq(96, 4) + Raw({0x80, 60, 0}) + Vlq(0, 4) + Raw({0xFF, 0x2F, 0}));
   std::uint16_t smpte = static_cast<std::uint16_t>((0x100 - 25) << 8 | 40);

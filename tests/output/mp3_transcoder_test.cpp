@@ -249,7 +249,6 @@ TEST_F(Mp3TranscoderTest, AnUnwritableOutputFailsAndLeavesNoMp3) {
   testing::internal::GetCapturedStderr();
   EXPECT_LT(hr, 0);
   EXPECT_FALSE(std::filesystem::exists(mp3));
-
 }
 
 }  // namespace

@@ -78,7 +78,6 @@ WAVEFORMATEX CdFormat() {
   return format;
 }
 
-
 std::uint32_t Le32(const std::string& bytes, std::size_t offset) {
   std::uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes.at(offset + i));
@@ -117,11 +116,10 @@ TEST_F(SaveFileWavTest, WritesOneSecondAndLogsEveryStepInOrder) {
   EXPECT_EQ(log[0], "SaveFileWAV");
   EXPECT_EQ(log[1], "    FileSize: 176400");
   EXPECT_EQ(log[2].rfind("    pWavMemory: 0x", 0), 0u) << log[2];
-  const std::vector<std::string> rest{"    SamplesPerSec: 44100", "    BitsPerSample: 16", "    Channels: 2",
-                                      "    BlockAlign: 4",        "    AvgBytesPerSec: 176400",
-                                      "    new CWaveFile",        "    CWaveFile.Open - ok",
-                                      "    CWaveFile.Write - ok", "    CWaveFile.Close - ok",
-                                      "    Heap Free",            "    delete CWaveFile"};
+  const std::vector<std::string> rest{
+      "    SamplesPerSec: 44100",   "    BitsPerSample: 16", "    Channels: 2",         "    BlockAlign: 4",
+      "    AvgBytesPerSec: 176400", "    new CWaveFile",     "    CWaveFile.Open - ok", "    CWaveFile.Write - ok",
+      "    CWaveFile.Close - ok",   "    Heap Free",         "    delete CWaveFile"};
   EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.end()), rest);
 
   const std::string bytes = ReadFileBytes(path);

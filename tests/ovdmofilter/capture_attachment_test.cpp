@@ -215,7 +215,8 @@ TEST_F(CaptureAttachmentTest, EffectThatCannotBeCreatedIsReportedWithItsCode) {
   EXPECT_TRUE(g_fakes.setupRecords.empty());
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"FindFilter", "    CoCreateInstance(DMO) - FAILED",
                                                   CodeLine(REGDB_E_CLASSNOTREG)}));
-  EXPECT_EQ(Echo(), std::string("CoCreateInstance (DMO) - FAILED\n") + GetResultDescription(REGDB_E_CLASSNOTREG) + "\n");
+  EXPECT_EQ(Echo(),
+            std::string("CoCreateInstance (DMO) - FAILED\n") + GetResultDescription(REGDB_E_CLASSNOTREG) + "\n");
   EXPECT_EQ(g_DebugLog.Indent(), 0);
 }
 
@@ -354,8 +355,8 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
        "the folder " + fs::canonical(dir_.Path()).string() + " can be written by others"},
   };
   if (canGiveAway) {
-    cases.push_back({library.string(), [&](bool away) { own(folder, away); },
-                     "the folder " + folder + " belongs to another user"});
+    cases.push_back(
+        {library.string(), [&](bool away) { own(folder, away); }, "the folder " + folder + " belongs to another user"});
     cases.push_back({library.string(), [&](bool away) { own(library, away); }, "owned by another user"});
     cases.push_back({library.string(), [&](bool away) { own(settings, away); },
                      "the settings folder " + settings.string() + " belongs to another user"});
@@ -368,9 +369,9 @@ TEST_F(CaptureAttachmentTest, ServerLibrariesFromUnsafePlacesAreRefusedWithPathA
     EXPECT_EQ(FindFilter(), CO_E_DLLNOTFOUND);
     c.change(false);
     EXPECT_FALSE(g_EngineState.pFilterObject);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"FindFilter", "    CoCreateInstance(DMO) - FAILED",
-                                                    CodeLine(CO_E_DLLNOTFOUND),
-                                                    "    In-process server " + c.path + " not loaded: " + c.reason}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"FindFilter", "    CoCreateInstance(DMO) - FAILED", CodeLine(CO_E_DLLNOTFOUND),
+                                        "    In-process server " + c.path + " not loaded: " + c.reason}));
   }
   EXPECT_NE(Echo().find("CoCreateInstance (DMO) - FAILED\n" + std::string(GetResultDescription(CO_E_DLLNOTFOUND)) +
                         "\nIn-process server ./OVDMOFilter.so not loaded: not an absolute path\n"),

@@ -44,9 +44,9 @@ class CaptureRenderingTest : public CaptureFixture {
     CaptureFixture::SetUp();
     soundFont_ = dir_.File("sine.sf2");
     dmusic_test::WriteTestSoundFont(soundFont_, kReleaseSeconds);
-    platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
-        {soundFont_, platform::GuidFromName(soundFont_), u"Sine", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS,
-         DMUS_PORT_USER_MODE_SYNTH}});
+    platform::SetPortTableForTesting(std::vector<platform::PortInfo>{{soundFont_, platform::GuidFromName(soundFont_),
+                                                                      u"Sine", platform::SoundFontPortFlags(),
+                                                                      DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
     platform::RegisterMusicEngineClasses();
     ASSERT_EQ(RunProgram(kRegistrationProgram, {"/s", "OVDMOFilter.dll"}), 0);
     ASSERT_EQ(InitDirectMusic(nullptr), S_OK);
@@ -173,7 +173,8 @@ TEST_F(CaptureRenderingTest, Mp3EncodedWhileRecordingIsByteForByteTheSavedWavsEn
   ASSERT_NE(encoder, nullptr);
   RenderToTheEnd();
   encoder->RecordingEnded();
-  const std::string wav = dir_.File("song.wav"), after = dir_.File("after.mp3"), overlapped = dir_.File("overlapped.mp3");
+  const std::string wav = dir_.File("song.wav"), after = dir_.File("after.mp3"),
+                    overlapped = dir_.File("overlapped.mp3");
   DWORD rate = 0;
   ASSERT_EQ(SaveFileWAV(wav.c_str(), &rate), S_OK);
   ASSERT_EQ(wavtomp3(wav.c_str(), after.c_str(), static_cast<int>(rate), 22050), S_OK);

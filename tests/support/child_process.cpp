@@ -20,10 +20,10 @@ pid_t StartProcess(const std::string& program, std::vector<std::string> args, co
   posix_spawn_file_actions_init(&actions);
   if (!folder.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "stdout").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
   pid_t pid = -1;
   const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);

@@ -40,7 +40,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& output = {}
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (!output.empty()) posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!output.empty())
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
@@ -103,8 +104,8 @@ class AuditionSoundTest : public MainWindowFixture {
     ::setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
     ::setenv("PULSE_RUNTIME_PATH", dir.c_str(), 1);
     ::setenv("PULSE_STATE_PATH", dir.c_str(), 1);
-    daemon_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                     "-F", (dir / "default.pa").string(), "--log-target=stderr"});
+    daemon_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-F",
+                     (dir / "default.pa").string(), "--log-target=stderr"});
     for (int i = 0; i < 100 && !fs::exists(socket_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::setenv("HALVANE_AUDIO_DRIVER", "pulseaudio", 1);
   }
@@ -134,8 +135,8 @@ TEST_F(AuditionSoundTest, PlayFileSoundsAtTheChosenTempoAndStopPlayingFallsSilen
   ASSERT_GT(daemon_, 0) << "pulseaudio could not be started";
   ASSERT_TRUE(fs::exists(socket_)) << "the sound server did not come up";
   const std::string recording = temp_.File("monitor.raw");
-  const pid_t recorder = Spawn({"parec", "-d", "halvane_test.monitor", "--format=s16le", "--rate=44100",
-                                "--channels=2", "--raw", "--latency-msec=20"},
+  const pid_t recorder = Spawn({"parec", "-d", "halvane_test.monitor", "--format=s16le", "--rate=44100", "--channels=2",
+                                "--raw", "--latency-msec=20"},
                                recording);
   ASSERT_GT(recorder, 0);
   // The recorder's first bytes show the monitor is being recorded: a Play File that
@@ -175,7 +176,8 @@ TEST_F(AuditionSoundTest, PlayFileSoundsAtTheChosenTempoAndStopPlayingFallsSilen
   const std::vector<double> loudness = Loudness(recording);
   const auto sounds = Sounds(loudness, 100.0);
   std::string heard;
-  for (const auto& [from, to] : sounds) heard += " " + std::to_string(from / 100.0) + "-" + std::to_string((to + 1) / 100.0) + " s";
+  for (const auto& [from, to] : sounds)
+    heard += " " + std::to_string(from / 100.0) + "-" + std::to_string((to + 1) / 100.0) + " s";
   ASSERT_EQ(sounds.size(), 2u) << "sound heard at" << heard;
   // The short file at half speed: two seconds of note (and its short release).
   const double first = (sounds[0].second - sounds[0].first + 1) / 100.0;

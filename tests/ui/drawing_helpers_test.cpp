@@ -37,7 +37,9 @@ TEST(CreateFillBmp, MakesA128SquarePatternThatTilesAndADeletableSecondObject) {
   EXPECT_TRUE(varies);
   // Tiled copies meet without a seam: the step across the tile's edge is no larger
   // than the steps inside it.
-  auto level = [&](int x, int y) { return static_cast<int>(image->pixels[static_cast<std::size_t>(y) * 128 + x] & 0xFF); };
+  auto level = [&](int x, int y) {
+    return static_cast<int>(image->pixels[static_cast<std::size_t>(y) * 128 + x] & 0xFF);
+  };
   int inner = 0, edge = 0;
   for (int y = 0; y < 128; ++y) {
     for (int x = 0; x + 1 < 128; ++x) inner = std::max(inner, std::abs(level(x, y) - level(x + 1, y)));

@@ -70,8 +70,7 @@ class FakeDialog : public HeadlessDialog {
   // --- waiting, on the dialog's thread ----------------------------------------------------
   // Serves other threads' calls until done() answers true (then true) or timeout
   // passes (then false).
-  bool ServeUntil(const std::function<bool()>& done,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // --- what happened ----------------------------------------------------------------
   // Every facade call that changes something, as "Name id args" lines, in order.
@@ -139,7 +138,7 @@ class FakeToolkit : public Toolkit {
   std::vector<MessageBoxCall> MessageBoxes() const;
   std::vector<OpenFilesCall> OpenFilesCalls() const;
   std::vector<FolderCall> FolderCalls() const;
-  std::vector<int> Runs() const;   // template ids of the dialogs run, in order
+  std::vector<int> Runs() const;  // template ids of the dialogs run, in order
   int QuitRequests() const;
 
   INT_PTR RunDialog(int templateId, HWND owner, DLGPROC proc, LPARAM param) override;

@@ -46,7 +46,8 @@ void MainWindowFixture::SetUp() {
   const RECT rect{0, 0, 128, 128};
   ASSERT_EQ(CreateFillBmp(1, &rect, 30, 15, 0, 0, &g_hBackgroundBitmap, &g_hFillObject), TRUE);
   msgMutex = RegisterWindowMessageA("open halvane");
-  const std::string name = "halvane test mutex " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  const std::string name =
+      "halvane test mutex " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
   hMutex = CreateMutexA(nullptr, TRUE, name.c_str());
   ASSERT_NE(hMutex, nullptr);
 
@@ -80,8 +81,8 @@ platform::PortInfo MainWindowFixture::Port(const std::u16string& name, bool audi
   DWORD flags = platform::SoundFontPortFlags();
   if (!audioPath) flags &= ~DMUS_PC_AUDIOPATH;
   const std::string path = soundFont_ + "#" + std::string(name.begin(), name.end());
-  return platform::PortInfo{soundFont_, platform::GuidFromName(path), name, flags, DMUS_PC_OUTPUTCLASS,
-                            DMUS_PORT_USER_MODE_SYNTH};
+  return platform::PortInfo{soundFont_, platform::GuidFromName(path), name,
+                            flags,      DMUS_PC_OUTPUTCLASS,          DMUS_PORT_USER_MODE_SYNTH};
 }
 
 std::string MainWindowFixture::MidiFile(const std::string& name) const {

@@ -230,7 +230,8 @@ TEST_F(MainWindowTest, AFileRemovedFromTheListCanBeAddedAgainOnce) {
 TEST_F(MainWindowTest, DroppedFoldersAddTheirMidiFilesAndABringToFrontAddsTheFilesHandedOver) {
   const std::filesystem::path folder = temp_.Path() / "drop";
   std::filesystem::create_directories(folder / "sub");
-  for (const char* name : {"b.MIDI", "a.kar", "sub/c.mid", "readme.txt"}) testing_support::WriteFileBytes(folder / name, "");
+  for (const char* name : {"b.MIDI", "a.kar", "sub/c.mid", "readme.txt"})
+    testing_support::WriteFileBytes(folder / name, "");
   const std::string single = MidiFile("single.mid");
   std::vector<std::string> names, missing;
   for (int i = 0; i < 7; ++i) missing.push_back(temp_.File("missing" + std::to_string(i) + ".mid"));
@@ -323,7 +324,8 @@ TEST_F(MainWindowTest, AnAuditionAtTempoZeroLogsItsStepsAndABrokenFileFailsWithS
     dialog.Click(IDC_STOPPLAYING);
     dialog.Click(IDOK);
   });
-  EXPECT_TRUE(LogHas({"Play file", "    StopMIDI", "    Port: 0", "    mPort: 0", "    Tempo: 0", "    ConfigureSynthesizer"}));
+  EXPECT_TRUE(
+      LogHas({"Play file", "    StopMIDI", "    Port: 0", "    mPort: 0", "    Tempo: 0", "    ConfigureSynthesizer"}));
   ASSERT_EQ(toolkit_.MessageBoxes().size(), 1u);
   const std::string text = toolkit_.MessageBoxes()[0].text;
   // The file and the loader's reason under the step's text, in the box and the log.

@@ -11,16 +11,26 @@ namespace {
 
 const char* ThemeName(int resourceId) {
   switch (resourceId) {
-    case 201: return "help-about";
-    case 203: return "application-exit";
-    case 204: return "list-add";
-    case 205: return "list-remove";
-    case 206: return "media-playback-start";
-    case 207: return "media-playback-stop";
-    case 208: return "document-save";
-    case 209: return "process-stop";
-    case 212: return "go-home";
-    default: return nullptr;
+    case 201:
+      return "help-about";
+    case 203:
+      return "application-exit";
+    case 204:
+      return "list-add";
+    case 205:
+      return "list-remove";
+    case 206:
+      return "media-playback-start";
+    case 207:
+      return "media-playback-stop";
+    case 208:
+      return "document-save";
+    case 209:
+      return "process-stop";
+    case 212:
+      return "go-home";
+    default:
+      return nullptr;
   }
 }
 

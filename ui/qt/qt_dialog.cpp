@@ -162,7 +162,8 @@ void QtDialog::AskControlColours() {
       continue;
     }
     QPalette palette = control.widget->palette();
-    palette.setColor(QPalette::Window, brush ? QColor::fromRgba(brush->color) : surface_->palette().color(QPalette::Window));
+    palette.setColor(QPalette::Window,
+                     brush ? QColor::fromRgba(brush->color) : surface_->palette().color(QPalette::Window));
     control.widget->setPalette(palette);
     control.widget->setAutoFillBackground(true);
   }

@@ -103,8 +103,7 @@ class QtDialog : public Dialog {
   void ServeWhile(const std::function<bool()>& busy) override;
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
   std::optional<std::vector<std::string>> OpenFiles(const OpenFileRequest& request) override;
-  std::optional<std::string> BrowseForFolder(const std::string& title,
-                                             const std::string& initialFolder) override;
+  std::optional<std::string> BrowseForFolder(const std::string& title, const std::string& initialFolder) override;
 
   // For the surface.
   void OnCloseBox();
@@ -116,8 +115,8 @@ class QtDialog : public Dialog {
   struct Control {
     ControlKind kind;
     int id;
-    QWidget* widget;            // owned by the surface
-    std::vector<int> ticks;     // slider tick marks
+    QWidget* widget;         // owned by the surface
+    std::vector<int> ticks;  // slider tick marks
     // List view: the selected rows, ascending, as the notifications have told them.
     // The view shows the same once each notification is sent.
     std::vector<int> selected;
@@ -169,7 +168,8 @@ auto QtDialog::OnWindowThread(F f) const -> decltype(f()) {
     QMetaObject::invokeMethod(context, f, Qt::BlockingQueuedConnection);
   } else {
     R result{};
-    QMetaObject::invokeMethod(context, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
   }
 }

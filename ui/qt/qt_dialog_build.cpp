@@ -73,9 +73,12 @@ class DeleteKeyWatcher : public QObject {
 
 Qt::Alignment LabelAlignment(DWORD style) {
   switch (style & 0x3) {
-    case kAlignCenter: return Qt::AlignHCenter | Qt::AlignTop;
-    case kAlignRight: return Qt::AlignRight | Qt::AlignTop;
-    default: return Qt::AlignLeft | Qt::AlignTop;
+    case kAlignCenter:
+      return Qt::AlignHCenter | Qt::AlignTop;
+    case kAlignRight:
+      return Qt::AlignRight | Qt::AlignTop;
+    default:
+      return Qt::AlignLeft | Qt::AlignTop;
   }
 }
 
@@ -87,8 +90,7 @@ void QtDialog::Build() {
   surface_->setFont(font);
   // Dialog base units from the font, the way the Windows dialog manager takes them.
   const QFontMetrics metrics(font);
-  const int average =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int average = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   baseX_ = std::max(1, (average / 26 + 1) / 2);
   baseY_ = std::max(1, metrics.height());
   auto px = [this](int x) { return MulDiv(x, baseX_, 4); };

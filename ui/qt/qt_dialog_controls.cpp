@@ -55,9 +55,12 @@ void QtDialog::SetItemText(int id, const std::string& text) {
     const Control* c = Find(id);
     if (c == nullptr) return;
     const QString value = Q(text);
-    if (auto* label = qobject_cast<QLabel*>(c->widget)) label->setText(value);
-    else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) button->setText(value);
-    else if (auto* group = qobject_cast<QGroupBox*>(c->widget)) group->setTitle(value);
+    if (auto* label = qobject_cast<QLabel*>(c->widget))
+      label->setText(value);
+    else if (auto* button = qobject_cast<QAbstractButton*>(c->widget))
+      button->setText(value);
+    else if (auto* group = qobject_cast<QGroupBox*>(c->widget))
+      group->setTitle(value);
     else if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
       edit->setText(value);
       edit->setCursorPosition(0);
@@ -338,7 +341,8 @@ void QtDialog::ListInsertColumn(int id, int column, const std::string& title, in
     list->setColumnCount(static_cast<int>(titles.size()));
     list->setHeaderLabels(titles);
     list->setHeaderHidden(false);
-    for (int i = 0; i < static_cast<int>(widths.size()); ++i) list->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < static_cast<int>(widths.size()); ++i)
+      list->setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
   });
 }
 

@@ -59,7 +59,8 @@ class ConvertCliTest : public ::testing::Test {
 
   Result Wait(pid_t pid) {
     Result result;
-    if (const std::optional<int> code = testing_support::WaitForExit(pid, std::chrono::seconds(120)); code && *code >= 0)
+    if (const std::optional<int> code = testing_support::WaitForExit(pid, std::chrono::seconds(120));
+        code && *code >= 0)
       result.exitCode = code;
     result.out = ReadFileBytes(root_ / "stdout");
     result.err = ReadFileBytes(root_ / "stderr");
@@ -82,7 +83,9 @@ class ConvertCliTest : public ::testing::Test {
     return bytes;
   }
 
-  static std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+  static std::size_t Lines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  }
 
   static std::size_t Occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -157,8 +160,8 @@ class ConvertCliTest : public ::testing::Test {
     const bool opened = FLAC__stream_decoder_init_file(decoder, path.c_str(), write, nullptr, error, &decoded) ==
                         FLAC__STREAM_DECODER_INIT_STATUS_OK;
     // The stream's own checksum of its samples must match them too.
-    const bool whole = opened && FLAC__stream_decoder_process_until_end_of_stream(decoder) &&
-                       FLAC__stream_decoder_finish(decoder);
+    const bool whole =
+        opened && FLAC__stream_decoder_process_until_end_of_stream(decoder) && FLAC__stream_decoder_finish(decoder);
     FLAC__stream_decoder_delete(decoder);
     return whole && !decoded.bad ? decoded.samples : std::vector<std::int16_t>{};
   }
@@ -243,8 +246,8 @@ TEST_F(ConvertCliTest, RepairedFilesConvertWithTheirReasonAndFoldersYieldRiffMid
   const std::string reason =
       "track 1: 1 note(s) without a note-off held to the end of the track; "
       "track 1: the file was cut short inside this track; what was read plays";
-  EXPECT_EQ(result.out, cut + " -> wav/cut.wav: warning: " + reason + "\n" + (root_ / "album" / "wrapped.RMI").string() +
-                            " -> wav/wrapped.wav\n");
+  EXPECT_EQ(result.out, cut + " -> wav/cut.wav: warning: " + reason + "\n" +
+                            (root_ / "album" / "wrapped.RMI").string() + " -> wav/wrapped.wav\n");
   EXPECT_EQ(result.err, "halvane-convert: 1 of 2 file(s) converted with a warning: " + cut + "\n");
   EXPECT_NE(ReadFileBytes(root_ / "state" / "halvane" / "convert-log.txt")
                 .find("Repaired: track 1: the file was cut short inside this track; what was read plays"),
@@ -438,13 +441,14 @@ TEST_F(ConvertCliTest, InterruptMidFileLeavesNoFileAndStartsNoOther) {
 
 TEST_F(ConvertCliTest, ShardsOfManyJobsMirrorTheTreeAndRecordEveryFileOnce) {
   // Equal names in different folders, and a name no JSON string may hold as it is.
-  const std::vector<std::string> inputs = {
-      Midi(root_ / "album" / "x.mid", 1), Midi(root_ / "album" / "a" / "x.mid", 1),
-      Midi(root_ / "album" / "a" / "b" / "y.mid", 1), Midi(root_ / "album" / "odd\x01\xff\"name.mid", 1),
-      Midi(root_ / "album" / "z.mid", 1)};
+  const std::vector<std::string> inputs = {Midi(root_ / "album" / "x.mid", 1), Midi(root_ / "album" / "a" / "x.mid", 1),
+                                           Midi(root_ / "album" / "a" / "b" / "y.mid", 1),
+                                           Midi(root_ / "album" / "odd\x01\xff\"name.mid", 1),
+                                           Midi(root_ / "album" / "z.mid", 1)};
   std::vector<Result> runs;
   for (const char* shard : {"0/2", "1/2"})
-    runs.push_back(Run({"--jobs", "2", "--keep-tree", "--manifest", "m.jsonl", "--shard", shard, "--out", "o", "album"}));
+    runs.push_back(
+        Run({"--jobs", "2", "--keep-tree", "--manifest", "m.jsonl", "--shard", shard, "--out", "o", "album"}));
   // Each run takes every other file of the sorted list, its lines in that order:
   // a/b/y, odd (which the reader refuses by its name), z; then a/x, x.
   std::vector<std::string> sorted = inputs;
@@ -464,8 +468,9 @@ TEST_F(ConvertCliTest, ShardsOfManyJobsMirrorTheTreeAndRecordEveryFileOnce) {
   for (const std::string& input : {inputs[0], inputs[1], inputs[2], inputs[4]})
     EXPECT_EQ(Occurrences(manifest, "{\"input\":\"" + input + "\",\"output\":\"o/"), 1u) << input;
   // The refused name's record: valid JSON, with what it could not hold escaped.
-  EXPECT_EQ(Occurrences(manifest, "album/odd\\u0001\\ufffd\\\"name.mid\",\"output\":null,\"status\":\"failed\","
-                                  "\"reason\":\"Can't load MIDI File: the file name is not valid UTF-8 text\""),
+  EXPECT_EQ(Occurrences(manifest,
+                        "album/odd\\u0001\\ufffd\\\"name.mid\",\"output\":null,\"status\":\"failed\","
+                        "\"reason\":\"Can't load MIDI File: the file name is not valid UTF-8 text\""),
             1u)
       << manifest;
   // One-second songs: some music each, a level, nothing clipped.
@@ -487,7 +492,8 @@ TEST_F(ConvertCliTest, AfterAKilledRunOfManyJobsSkipExistingConvertsOnlyTheRestA
     std::size_t count = 0;
     for (const std::string& name : Names(root_ / "o")) {
       std::error_code ignored;
-      count += name.size() > 4 && name.rfind(".wav") == name.size() - 4 && fs::file_size(root_ / "o" / name, ignored) > 0;
+      count +=
+          name.size() > 4 && name.rfind(".wav") == name.size() - 4 && fs::file_size(root_ / "o" / name, ignored) > 0;
     }
     return count;
   };

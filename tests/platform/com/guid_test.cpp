@@ -13,7 +13,8 @@ TEST(Guid, TextFormRoundTrips) {
 }
 
 TEST(Guid, NameBasedIdentityIsStableAndDistinct) {
-  EXPECT_EQ(platform::GuidFromName("/usr/share/sounds/sf2/a.sf2"), platform::GuidFromName("/usr/share/sounds/sf2/a.sf2"));
+  EXPECT_EQ(platform::GuidFromName("/usr/share/sounds/sf2/a.sf2"),
+            platform::GuidFromName("/usr/share/sounds/sf2/a.sf2"));
   EXPECT_FALSE(platform::GuidFromName("/a.sf2") == platform::GuidFromName("/b.sf2"));
 }
 

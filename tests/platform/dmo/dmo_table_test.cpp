@@ -153,8 +153,9 @@ TEST(CodePageTest, ConvertsBothWaysAndRefusesBuffersThatAreTooSmall) {
   const char16_t lone[] = {u'a', 0xD800, u'b', 0};
   char out[16]{};
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, lone, -1, out, 16, nullptr, nullptr), 6);
-  EXPECT_EQ(std::string(out), "a\xEF\xBF\xBD"
-                              "b");
+  EXPECT_EQ(std::string(out),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xFFz", -1, back, 16), 3);
   EXPECT_EQ(back[0], 0xFFFD);
 }

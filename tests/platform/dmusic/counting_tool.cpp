@@ -31,8 +31,7 @@ HRESULT CountingTool::GetMediaTypes(DWORD** types, DWORD count) {
 }
 
 HRESULT CountingTool::ProcessPMsg(IDirectMusicPerformance*, DMUS_PMSG* msg) {
-  if (msg->dwType == DMUS_PMSGT_NOTE && (static_cast<DMUS_NOTE_PMSG*>(msg)->bFlags & DMUS_NOTEF_NOTEON) != 0)
-    ++notes;
+  if (msg->dwType == DMUS_PMSGT_NOTE && (static_cast<DMUS_NOTE_PMSG*>(msg)->bFlags & DMUS_NOTEF_NOTEON) != 0) ++notes;
   if (msg->dwType == DMUS_PMSGT_PATCH) {
     ++patches;
     lastPatchMsb = static_cast<DMUS_PATCH_PMSG*>(msg)->byMSB;

@@ -162,7 +162,8 @@ TEST_F(Engine, TheRecordingEndsWhenItsSoundHasDiedAwayOrFadesOutAtTheCap) {
   const std::size_t capFrame = 10500 * 441 / 10;
   EXPECT_LT(peak(capped.pcm, 10495, 10500), level / 2);
   ASSERT_GT(capped.pcm.size(), capFrame * 4);
-  const auto lastBeforeCap = static_cast<std::int16_t>(capped.pcm[capFrame * 4 - 4] | capped.pcm[capFrame * 4 - 3] << 8);
+  const auto lastBeforeCap =
+      static_cast<std::int16_t>(capped.pcm[capFrame * 4 - 4] | capped.pcm[capFrame * 4 - 3] << 8);
   EXPECT_LE(std::abs(int{lastBeforeCap}), level / 100);
   EXPECT_EQ(peak(capped.pcm, 10500, almostEnd(capped) + 700), 0);
 }
@@ -239,8 +240,8 @@ TEST_F(Engine, TheRecordingClockRendersExactlyTheSleptSamples) {
   DSEFFECTDESC effect{sizeof(DSEFFECTDESC), DSFX_LOCSOFTWARE, dmusic_test::CLSID_TestRecorder, 0, 0};
   ASSERT_EQ(session.buffer->SetFX(1, &effect, nullptr), S_OK);
   session.path->Activate(TRUE);
-  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0,
-                                               nullptr, nullptr, session.path.Get()),
+  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0, nullptr,
+                                               nullptr, session.path.Get()),
             S_OK);
   ASSERT_TRUE(platform::HasThreadWaitDriver());
   REFERENCE_TIME before = 0, after = 0;
@@ -274,8 +275,8 @@ TEST_F(Engine, RealTimePlaybackWithoutADeviceRunsSilentlyAndStops) {
   DSEFFECTDESC effect{sizeof(DSEFFECTDESC), DSFX_LOCSOFTWARE, dmusic_test::CLSID_TestEffect, 0, 0};
   ASSERT_EQ(session.buffer->SetFX(1, &effect, nullptr), S_OK);
   session.path->Activate(TRUE);
-  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0,
-                                               nullptr, nullptr, session.path.Get()),
+  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0, nullptr,
+                                               nullptr, session.path.Get()),
             S_OK);
   EXPECT_FALSE(platform::HasThreadWaitDriver());
   REFERENCE_TIME t0 = 0, t1 = 0;
@@ -415,15 +416,15 @@ TEST_F(Engine, InitAudioOpensTheChosenPortAndInitialisesAgainAfterCloseDown) {
   ASSERT_EQ(first.Configure(1.0f), S_OK);
   DMUS_AUDIOPARAMS params{};
   params.dwSize = sizeof(params);
-  EXPECT_EQ(first.performance->InitAudio(nullptr, nullptr, nullptr, DMUS_APATH_DYNAMIC_STEREO, 64, DMUS_AUDIOF_ALL,
-                                         &params),
-            platform::DMUS_E_ALREADY_INITED);
+  EXPECT_EQ(
+      first.performance->InitAudio(nullptr, nullptr, nullptr, DMUS_APATH_DYNAMIC_STEREO, 64, DMUS_AUDIOF_ALL, &params),
+      platform::DMUS_E_ALREADY_INITED);
   EXPECT_EQ(first.performance->CloseDown(), S_OK);
   // A path of the closed-down performance leads nowhere.
   ComPtr<IDirectSoundBuffer8> buffer;
-  EXPECT_EQ(first.path->GetObjectInPath(0, DMUS_PATH_BUFFER, 0, GUID_NULL, 0, IID_IDirectSoundBuffer8,
-                                        buffer.PutVoid()),
-            DMUS_E_NOT_INIT);
+  EXPECT_EQ(
+      first.path->GetObjectInPath(0, DMUS_PATH_BUFFER, 0, GUID_NULL, 0, IID_IDirectSoundBuffer8, buffer.PutVoid()),
+      DMUS_E_NOT_INIT);
   EXPECT_EQ(first.Configure(1.0f), S_OK);
   float tempo = 0;
   EXPECT_EQ(first.performance->GetGlobalParam(GUID_PerfMasterTempo, &tempo, sizeof(tempo)), S_OK);
@@ -473,8 +474,8 @@ TEST_F(Engine, MessagesComeFromThePerformanceAndGoBackOnce) {
   DSEFFECTDESC recorder{sizeof(DSEFFECTDESC), DSFX_LOCSOFTWARE, dmusic_test::CLSID_TestRecorder, 0, 0};
   ASSERT_EQ(session.buffer->SetFX(1, &recorder, nullptr), S_OK);
   session.path->Activate(TRUE);
-  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0,
-                                               nullptr, nullptr, session.path.Get()),
+  ASSERT_EQ(session.performance->PlaySegmentEx(session.segment.Get(), nullptr, nullptr, DMUS_SEGF_SECONDARY, 0, nullptr,
+                                               nullptr, session.path.Get()),
             S_OK);
   platform::Sleep(10);
   EXPECT_EQ(tool.midi, 1);

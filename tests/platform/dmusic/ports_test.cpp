@@ -68,8 +68,8 @@ TEST_F(PortTableTest, APortDescribesItsSoundFontAndReportsASoftwareSynthWithAudi
   EXPECT_EQ(ports[1].description, u"FluidSynth: TimGM6mb");
   EXPECT_EQ(ports[1].guid, platform::GuidFromName(small));
   EXPECT_NE(ports[0].guid, ports[1].guid);
-  EXPECT_EQ(ports[0].flags, DMUS_PC_DLS | DMUS_PC_DLS2 | DMUS_PC_SOFTWARESYNTH | DMUS_PC_AUDIOPATH |
-                                DMUS_PC_DIRECTSOUND);
+  EXPECT_EQ(ports[0].flags,
+            DMUS_PC_DLS | DMUS_PC_DLS2 | DMUS_PC_SOFTWARESYNTH | DMUS_PC_AUDIOPATH | DMUS_PC_DIRECTSOUND);
   EXPECT_EQ(ports[0].dwClass, DMUS_PC_OUTPUTCLASS);
   EXPECT_EQ(ports[0].type, DMUS_PORT_USER_MODE_SYNTH);
 }
@@ -111,7 +111,8 @@ TEST(PortLookupTest, ATestTableReplacesTheListingAndNamesTheSoundFontOfEachIdent
   const GUID second = platform::GuidFromName("/fonts/two.sf2");
   platform::SetPortTableForTesting(std::vector<PortInfo>{
       {"/fonts/one.sf2", first, u"One", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH},
-      {"/fonts/two.sf2", second, u"Two", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH},
+      {"/fonts/two.sf2", second, u"Two", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS,
+       DMUS_PORT_USER_MODE_SYNTH},
   });
   EXPECT_EQ(platform::SoundFontPathForPort(second), "/fonts/two.sf2");
   EXPECT_EQ(platform::SoundFontPathForPort(GUID_NULL), "/fonts/one.sf2");

@@ -30,8 +30,7 @@ HRESULT Session::Configure(float masterTempo) {
   if (FAILED(hr)) return hr;
   hr = performance->SetGlobalParam(GUID_PerfMasterTempo, &masterTempo, sizeof(masterTempo));
   if (FAILED(hr)) return hr;
-  return path->GetObjectInPath(0, DMUS_PATH_PERFORMANCE_GRAPH, 0, GUID_NULL, 0, IID_IDirectMusicGraph,
-                               graph.PutVoid());
+  return path->GetObjectInPath(0, DMUS_PATH_PERFORMANCE_GRAPH, 0, GUID_NULL, 0, IID_IDirectMusicGraph, graph.PutVoid());
 }
 
 HRESULT Session::Load(const std::string& file) {

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     totalMusic += music;
     totalWall += wall;
   }
-  if (totalWall > 0) std::printf("speed: %.2fx real time (%.1f s of music in %.2f s)\n", totalMusic / totalWall, totalMusic, totalWall);
+  if (totalWall > 0)
+    std::printf("speed: %.2fx real time (%.1f s of music in %.2f s)\n", totalMusic / totalWall, totalMusic, totalWall);
   CoUninitialize();
   return failures == 0 ? 0 : 1;
 }

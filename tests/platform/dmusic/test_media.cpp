@@ -86,9 +86,9 @@ void WriteTestSoundFont(const std::string& path, double releaseSeconds) {
   Put16(ibag, 0);
   Put16(ibag, 3);
   Put16(ibag, 0);
-  Gen(igen, 54, 1);  // loop continuously
+  Gen(igen, 54, 1);                                                                 // loop continuously
   Gen(igen, 38, static_cast<int>(std::lrint(1200.0 * std::log2(releaseSeconds))));  // release
-  Gen(igen, 53, 0);  // sample 0
+  Gen(igen, 53, 0);                                                                 // sample 0
   Gen(igen, 0, 0);
   PutName(shdr, "Sine", 20);
   Put32(shdr, 0);
@@ -104,13 +104,12 @@ void WriteTestSoundFont(const std::string& path, double releaseSeconds) {
   for (int i = 0; i < 26; ++i) shdr.push_back(0);
 
   std::vector<std::uint8_t> body{'s', 'f', 'b', 'k'};
-  for (const auto& part :
-       {List("INFO", {Chunk("ifil", ifil), Chunk("isng", {'E', 'M', 'U', '8', '0', '0', '0', 0}),
-                      Chunk("INAM", {'T', 'e', 's', 't', 0, 0})}),
-        List("sdta", {Chunk("smpl", smpl)}),
-        List("pdta", {Chunk("phdr", phdr), Chunk("pbag", pbag), Chunk("pmod", pmod), Chunk("pgen", pgen),
-                      Chunk("inst", inst), Chunk("ibag", ibag), Chunk("imod", imod), Chunk("igen", igen),
-                      Chunk("shdr", shdr)})})
+  for (const auto& part : {List("INFO", {Chunk("ifil", ifil), Chunk("isng", {'E', 'M', 'U', '8', '0', '0', '0', 0}),
+                                         Chunk("INAM", {'T', 'e', 's', 't', 0, 0})}),
+                           List("sdta", {Chunk("smpl", smpl)}),
+                           List("pdta", {Chunk("phdr", phdr), Chunk("pbag", pbag), Chunk("pmod", pmod),
+                                         Chunk("pgen", pgen), Chunk("inst", inst), Chunk("ibag", ibag),
+                                         Chunk("imod", imod), Chunk("igen", igen), Chunk("shdr", shdr)})})
     body.insert(body.end(), part.begin(), part.end());
   const std::vector<std::uint8_t> file = Chunk("RIFF", body);
   std::ofstream out(path, std::ios::binary);
@@ -142,7 +141,8 @@ MidiFile& MidiFile::Note(std::uint32_t delta, int channel, int key, int velocity
 }
 
 std::vector<std::uint8_t> MidiFile::Bytes() const {
-  std::vector<std::uint8_t> out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<std::uint8_t>(tracks_.size() > 1 ? 1 : 0)};
+  std::vector<std::uint8_t> out{'M', 'T', 'h', 'd', 0,
+                                0,   0,   6,   0,   static_cast<std::uint8_t>(tracks_.size() > 1 ? 1 : 0)};
   out.push_back(static_cast<std::uint8_t>(tracks_.size() >> 8));
   out.push_back(static_cast<std::uint8_t>(tracks_.size()));
   out.push_back(static_cast<std::uint8_t>(division_ >> 8));

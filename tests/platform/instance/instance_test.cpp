@@ -207,8 +207,13 @@ TEST_F(InstanceTest, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsed) {
   HANDLE first = CreateMutexA(nullptr, TRUE, "halvane - cached");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(GetLastError(), 0u);
-  EXPECT_EQ(InChild([] { return CreateMutexA(nullptr, TRUE, "halvane - cached") != nullptr &&
-                                GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS) ? 0 : 1; }), 0);
+  EXPECT_EQ(InChild([] {
+              return CreateMutexA(nullptr, TRUE, "halvane - cached") != nullptr &&
+                             GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS)
+                         ? 0
+                         : 1;
+            }),
+            0);
   EXPECT_EQ(ReleaseMutex(first), TRUE);
   ASSERT_EQ(::stat(cache.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);

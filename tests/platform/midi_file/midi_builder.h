@@ -34,13 +34,16 @@ inline std::string Raw(std::initializer_list<int> bytes) {
 }
 
 // A chunk with its own length, or a length that lies.
-inline std::string Chunk(const std::string& id, const std::string& body) { return id + Be32(static_cast<std::uint32_t>(body.size())) + body; }
+inline std::string Chunk(const std::string& id, const std::string& body) {
+  return id + Be32(static_cast<std::uint32_t>(body.size())) + body;
+}
 inline std::string ChunkClaiming(const std::string& id, std::uint32_t length, const std::string& body) {
   return id + Be32(length) + body;
 }
 
 inline std::string Header(std::uint16_t format, std::uint16_t tracks, std::uint16_t division, int extraBytes = 0) {
-  return Chunk("MThd", Be16(format) + Be16(tracks) + Be16(division) + std::string(static_cast<std::size_t>(extraBytes), '\0'));
+  return Chunk("MThd",
+               Be16(format) + Be16(tracks) + Be16(division) + std::string(static_cast<std::size_t>(extraBytes), '\0'));
 }
 
 // The body of a track chunk, event by event; each event takes its delta time.
@@ -50,7 +53,9 @@ class Track {
     body_ += Vlq(delta) + Raw(bytes);
     return *this;
   }
-  Track& On(std::uint32_t delta, int channel, int key, int velocity = 100) { return Event(delta, {0x90 | channel, key, velocity}); }
+  Track& On(std::uint32_t delta, int channel, int key, int velocity = 100) {
+    return Event(delta, {0x90 | channel, key, velocity});
+  }
   Track& Off(std::uint32_t delta, int channel, int key) { return Event(delta, {0x80 | channel, key, 64}); }
   Track& Tempo(std::uint32_t delta, std::uint32_t tempo) {
     return Event(delta, {0xFF, 0x51, 0x03, static_cast<int>(tempo >> 16) & 0xFF, static_cast<int>(tempo >> 8) & 0xFF,

@@ -42,10 +42,14 @@ TEST(SmfSharedFiles, RealFilesMatchTheirListedLengthAndNotes) {
   if (!fs::is_directory(dir)) GTEST_SKIP() << dir << " is absent";
   // Note counts and playing times as the collection lists them.
   const std::map<std::string, std::pair<std::size_t, double>> expected = {
-      {"midifile-ts-tracks.mid", {4873, 133.9}},       {"mma-bossa.mid", {1887, 74.3}},
-      {"openmsx-midnight_snow_run.mid", {2004, 139.1}}, {"pangzero-UPiPang.mid", {2840, 80.3}},
-      {"pianobooster-04-ClairDeLaLune.mid", {276, 48.0}}, {"planetblupi-music005-10min.mid", {27003, 602.9}},
-      {"playmidi-jazz.mid", {4064, 131.0}},            {"simutrans-05-Boring-afternoon.mid", {10032, 289.9}},
+      {"midifile-ts-tracks.mid", {4873, 133.9}},
+      {"mma-bossa.mid", {1887, 74.3}},
+      {"openmsx-midnight_snow_run.mid", {2004, 139.1}},
+      {"pangzero-UPiPang.mid", {2840, 80.3}},
+      {"pianobooster-04-ClairDeLaLune.mid", {276, 48.0}},
+      {"planetblupi-music005-10min.mid", {27003, 602.9}},
+      {"playmidi-jazz.mid", {4064, 131.0}},
+      {"simutrans-05-Boring-afternoon.mid", {10032, 289.9}},
   };
   for (const auto& [name, want] : expected) {
     fs::path path = dir / name;
@@ -77,10 +81,14 @@ TEST(SmfSharedFiles, UnusualFilesPlayAndBrokenOnesFailOrAreSalvaged) {
   // Notes each broken file still plays (a C major scale, twice in the format 0
   // file with two tracks); 0 for files that must fail.
   const std::map<std::string, std::size_t> salvaged = {
-      {"jazz-test-2-tracks-type-0.mid", 16},         {"jazz-test-corrupt-file-missing-byte.mid", 8},
-      {"jazz-test-empty-file.mid", 0},               {"jazz-test-illegal-message-all.mid", 8},
-      {"jazz-test-illegal-message-f4.mid", 8},       {"jazz-test-not-a-midi-file.mid", 0},
-      {"jazz-test-running-status-metaevent.mid", 8}, {"jazz-test-running-status-sysex.mid", 8},
+      {"jazz-test-2-tracks-type-0.mid", 16},
+      {"jazz-test-corrupt-file-missing-byte.mid", 8},
+      {"jazz-test-empty-file.mid", 0},
+      {"jazz-test-illegal-message-all.mid", 8},
+      {"jazz-test-illegal-message-f4.mid", 8},
+      {"jazz-test-not-a-midi-file.mid", 0},
+      {"jazz-test-running-status-metaevent.mid", 8},
+      {"jazz-test-running-status-sysex.mid", 8},
   };
   for (const auto& [name, notes] : salvaged) {
     fs::path path = bad / name;

@@ -119,15 +119,16 @@ TEST(SmfTime, SmpteDivisionMapsSecondsAtTheDefaultTempo) {
 
 TEST(SmfNotes, PairingAndDurations) {
   Track t;
-  t.On(0, 0, 60)                       // 0..96, ended by velocity 0
-      .On(0, 1, 60)                    // channel 1, same key: its own note, 0..192
+  t.On(0, 0, 60)     // 0..96, ended by velocity 0
+      .On(0, 1, 60)  // channel 1, same key: its own note, 0..192
       .Event(96, {0x90, 60, 0})
-      .Off(0, 0, 61)                   // note-off without note-on: dropped
+      .Off(0, 0, 61)  // note-off without note-on: dropped
       .Off(96, 1, 60)
-      .On(0, 0, 64).On(48, 0, 64)      // struck again while sounding: the first ends at 240
-      .Off(48, 0, 64)                  // ends the second at 288
-      .Off(0, 0, 64)                   // nothing sounds any more: dropped
-      .On(0, 0, 67)                    // never released: sounds to the end of the track
+      .On(0, 0, 64)
+      .On(48, 0, 64)   // struck again while sounding: the first ends at 240
+      .Off(48, 0, 64)  // ends the second at 288
+      .Off(0, 0, 64)   // nothing sounds any more: dropped
+      .On(0, 0, 67)    // never released: sounds to the end of the track
       .End(96);
   Read r = ReadOk(File(0, 96, {t}));
   std::vector<const Event*> n = Of(r.seq, EventKind::Note);
@@ -187,7 +188,7 @@ TEST(SmfLength, LastChannelEventCountsAndEventsAfterTheMusicAreDropped) {
 
 TEST(SmfLength, HeldNoteInOneTrackReachesThatTrackEndOnly) {
   Track a;
-  a.On(0, 0, 60).End(960);                    // held to 960
+  a.On(0, 0, 60).End(960);  // held to 960
   Track b;
   b.On(0, 1, 60).Off(96, 1, 60).End(96 * 100);  // released early, long end marker
   Read r = ReadOk(File(1, 96, {a, b}));
@@ -228,9 +229,9 @@ TEST(SmfFormats, Format1MergesTracksByTimeKeepingTrackOrder) {
 
 TEST(SmfFormats, Format2PlaysTracksOneAfterAnother) {
   Track a;
-  a.On(0, 0, 60).Off(96, 0, 60).End(96);       // ends at 192
+  a.On(0, 0, 60).Off(96, 0, 60).End(96);  // ends at 192
   Track b;
-  b.On(48, 0, 62).End(96);                     // held: starts at 240, ends at 336
+  b.On(48, 0, 62).End(96);  // held: starts at 240, ends at 336
   Track c;
   c.On(0, 0, 64).Off(96, 0, 64).End();
   Read r = ReadOk(File(2, 96, {a, b, c}));
@@ -257,7 +258,8 @@ TEST(SmfFormats, RmidWrapperHoldsTheFile) {
 
 TEST(SmfFormats, ManyTracks) {
   std::string file = Header(1, 300, 96);
-  for (int i = 0; i < 300; ++i) file += Track().On(static_cast<std::uint32_t>(i), i % 16, 60).Off(1, i % 16, 60).End().Chunk();
+  for (int i = 0; i < 300; ++i)
+    file += Track().On(static_cast<std::uint32_t>(i), i % 16, 60).Off(1, i % 16, 60).End().Chunk();
   Read r = ReadOk(file);
   EXPECT_EQ(Of(r.seq, EventKind::Note).size(), 300u);
   EXPECT_EQ(r.seq.events.back().track, 299u);
@@ -267,9 +269,9 @@ TEST(SmfFormats, ManyTracks) {
 
 TEST(SmfStatus, RunningStatusAndWhatInterruptsIt) {
   Track t;
-  t.Event(0, {0x90, 60, 100}).Event(96, {60, 0}).Event(0, {62, 100});  // plain running status
-  t.Text(0, "verse").Event(96, {62, 0});                                 // resumed after a meta event
-  t.SysEx(0, 0xF0, Raw({0x41, 0x10, 0xF7})).Event(0, {64, 100});        // resumed after a SysEx
+  t.Event(0, {0x90, 60, 100}).Event(96, {60, 0}).Event(0, {62, 100});             // plain running status
+  t.Text(0, "verse").Event(96, {62, 0});                                          // resumed after a meta event
+  t.SysEx(0, 0xF0, Raw({0x41, 0x10, 0xF7})).Event(0, {64, 100});                  // resumed after a SysEx
   t.Event(96, {0xF8}).Event(0, {0xF2, 1, 2}).Event(0, {0xF4}).Event(0, {64, 0});  // system bytes skipped
   t.End();
   Read r = ReadOk(File(0, 96, {t}));
@@ -331,7 +333,9 @@ TEST(SmfStatus, SysExPacketsAndEscapes) {
       .SysEx(0, 0xF7, Raw({0xF0, 0x7E, 0xF7}))  // a whole SysEx sent as an escape
       .SysEx(0, 0xF7, Raw({0xF8}))              // an escaped real-time byte: not kept
       .SysEx(0, 0xF0, Raw({0x7D}))              // never closed
-      .On(0, 0, 60).Off(96, 0, 60).End();
+      .On(0, 0, 60)
+      .Off(96, 0, 60)
+      .End();
   Read r = ReadOk(File(0, 96, {t}));
   std::vector<const Event*> s = Of(r.seq, EventKind::SysEx);
   ASSERT_EQ(s.size(), 3u);
@@ -361,7 +365,9 @@ TEST(SmfForgiven, UnusualLayoutsPlay) {
       {"more tracks announced than present", Header(1, 5, 96) + note, "announces 5 track(s), the file holds 1"},
       {"missing end-of-track", Header(0, 1, 96) + Chunk("MTrk", Track().On(0, 0, 60).Off(96, 0, 60).Body()),
        "no end-of-track"},
-      {"padded delta times", Header(0, 1, 96) + Chunk("MTrk", Vlq(0, 4) + Raw({0x90, 60, 100}) + Vlq(96, 4) + Raw({0x80, 60, 0}) + Vlq(0, 4) + Raw({0xFF, 0x2F, 0})),
+      {"padded delta times",
+       Header(0, 1, 96) + Chunk("MTrk", Vlq(0, 4) + Raw({0x90, 60, 100}) + Vlq(96, 4) + Raw({0x80, 60, 0}) + Vlq(0, 4) +
+                                            Raw({0xFF, 0x2F, 0})),
        nullptr},
       {"format 0 with two tracks", Header(0, 2, 96) + note + note, "format 0 file with 2 tracks"},
       {"bytes after the end-of-track", Header(0, 1, 96) + Chunk("MTrk", music.Body() + Raw({0x00, 0x90, 0x3c})),
@@ -403,7 +409,8 @@ TEST(SmfForgiven, FileCutShortKeepsWhatWasRead) {
 
 TEST(SmfHostile, MalformedFilesFailCleanly) {
   std::string note = Track().On(0, 0, 60).Off(96, 0, 60).End().Chunk();
-  std::string fiveByteVlq = Chunk("MTrk", Raw({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}) + Raw({0x60, 0x80, 60, 0, 0, 0xFF, 0x2F, 0}));
+  std::string fiveByteVlq =
+      Chunk("MTrk", Raw({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}) + Raw({0x60, 0x80, 60, 0, 0, 0xFF, 0x2F, 0}));
   std::uint16_t smpteZero = static_cast<std::uint16_t>((0x100 - 25) << 8);
   struct Case {
     const char* name;
@@ -423,11 +430,14 @@ TEST(SmfHostile, MalformedFilesFailCleanly) {
       {"division 0", Header(0, 1, 0) + note, invalid},
       {"SMPTE with 0 ticks a frame", Header(0, 1, smpteZero) + note, invalid},
       {"only unknown chunks", Header(0, 1, 96) + Chunk("Junk", "abcd"), invalid},
-      {"track length past the end, nothing playable", Header(0, 1, 96) + ChunkClaiming("MTrk", 1000000, Raw({0x00, 0xFF, 0x01, 0x02, 'h', 'i'})), invalid},
+      {"track length past the end, nothing playable",
+       Header(0, 1, 96) + ChunkClaiming("MTrk", 1000000, Raw({0x00, 0xFF, 0x01, 0x02, 'h', 'i'})), invalid},
       {"VLQ over 4 bytes", Header(0, 1, 96) + fiveByteVlq, invalid},
-      {"meta length over 4 bytes", Header(0, 1, 96) + Chunk("MTrk", Raw({0x00, 0xFF, 0x01, 0x81, 0x81, 0x81, 0x81, 0x01})), invalid},
+      {"meta length over 4 bytes",
+       Header(0, 1, 96) + Chunk("MTrk", Raw({0x00, 0xFF, 0x01, 0x81, 0x81, 0x81, 0x81, 0x01})), invalid},
       {"delta past 4 hours", File(0, 1, {Track().On(0, 0, 60).Off(30000, 0, 60).End()}), invalid},
-      {"slowest tempo past 4 hours", File(0, 96, {Track().Tempo(0, 0xFFFFFF).On(0, 0, 60).Off(96 * 900, 0, 60).End()}), invalid},
+      {"slowest tempo past 4 hours", File(0, 96, {Track().Tempo(0, 0xFFFFFF).On(0, 0, 60).Off(96 * 900, 0, 60).End()}),
+       invalid},
       {"music time past 32 bits", File(0, 1, {Track().Tempo(0, 1).On(0, 0, 60).Off(0x0FFFFFFF, 0, 60).End()}), invalid},
       {"held note to a far end", File(0, 1, {Track().On(0, 0, 60).End(0x0FFFFFFF)}), invalid},
       {"RIFF that is no RMID", Chunk("RIFF", "WAVE" + Chunk("data", "xx")), notMidi},

@@ -280,8 +280,8 @@ TEST_F(RegistryTest, OtherProcessesSeeWritesAndNoChangeIsLost) {
       for (int i = 0; i < kValuesEach; ++i) {
         const DWORD value = static_cast<DWORD>(w * 1000 + i);
         const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
-        ok = ok && RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) ==
-                       ERROR_SUCCESS;
+        ok = ok &&
+             RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) == ERROR_SUCCESS;
       }
       ::_exit(ok ? 0 : 1);
     }
@@ -346,15 +346,15 @@ TEST_F(RegistryTest, FailedWriteLeavesTheFileAsItWas) {
     EXPECT_EQ(RegSetValueExA(key, "kept", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 4), ERROR_ACCESS_DENIED);
     EXPECT_EQ(FileText(), before);
     HKEY created = reinterpret_cast<HKEY>(1);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, "REG_SZ", 0, KEY_WRITE, nullptr, &created,
-                              nullptr),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, "REG_SZ", 0, KEY_WRITE, nullptr, &created, nullptr),
+        ERROR_ACCESS_DENIED);
     EXPECT_EQ(created, nullptr);
     // An existing key still opens, also for writing: nothing has to be written for that.
     HKEY existing = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, "REG_SZ", 0, KEY_WRITE, nullptr, &existing,
-                              nullptr),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, "REG_SZ", 0, KEY_WRITE, nullptr, &existing, nullptr),
+        ERROR_SUCCESS);
     RegCloseKey(existing);
     ::chmod(folder.c_str(), 0700);
   }

@@ -14,8 +14,9 @@ TEST(Pcm16Conversion, GroupsOfEightMatchOneByOneAndRoundClampAndFindTheLastLoudF
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   // Scaled by 32768: halves round to even, the edges clamp, NaN becomes 0.
-  const std::vector<float> edges = {0.5f / 32768, 1.5f / 32768, -2.5f / 32768, 32767.5f / 32768, -32768.5f / 32768,
-                                    1.0f, -1.0f, 2.0f, inf, -inf, -0.0f, 3.0f / 32768, -3.0f / 32768, 2.0f / 32768};
+  const std::vector<float> edges = {
+      0.5f / 32768, 1.5f / 32768, -2.5f / 32768, 32767.5f / 32768, -32768.5f / 32768, 1.0f,        -1.0f, 2.0f,
+      inf,          -inf,         -0.0f,         3.0f / 32768,     -3.0f / 32768,     2.0f / 32768};
   std::vector<float> in;
   std::uint32_t seed = 16;
   for (int i = 0; i < 4102; ++i) {  // 2051 frames: six samples after the last group of eight
@@ -38,7 +39,8 @@ TEST(Pcm16Conversion, GroupsOfEightMatchOneByOneAndRoundClampAndFindTheLastLoudF
   EXPECT_EQ(a.loudUntil, b.loudUntil);
   EXPECT_EQ(a.loudUntil, 4100 / 2 + 1);
 
-  const std::vector<std::int16_t> expected = {0, 2, -2, 32767, -32768, 32767, -32768, 32767, 32767, -32768, 0, 3, -3, 2};
+  const std::vector<std::int16_t> expected = {0,     2,     -2,     32767, -32768, 32767, -32768,
+                                              32767, 32767, -32768, 0,     3,      -3,    2};
   for (std::size_t i = 0; i < edges.size(); ++i) EXPECT_EQ(grouped[100 + 7 * i], expected[i]) << "edge " << i;
   EXPECT_EQ(grouped[3001], 0);
   // 2.0, inf, -inf and, at 32768 exactly, 1.0 beyond the top; 1.5 beyond the bottom does not round in.

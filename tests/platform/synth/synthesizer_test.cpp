@@ -57,8 +57,10 @@ std::vector<float> PlayInStretches(platform::Synthesizer& synth) {
           synth.ChannelMessage(static_cast<std::uint8_t>(0x80 | earlier),
                                static_cast<std::uint8_t>(40 + ((step - 3) * 5) % 30), 0);
         }
-        if (step % 4 == 1) synth.ChannelMessage(static_cast<std::uint8_t>(0xE0 | channel), 0, static_cast<std::uint8_t>(step % 128));
-        if (step % 7 == 2) synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, static_cast<std::uint8_t>(step % 128));
+        if (step % 4 == 1)
+          synth.ChannelMessage(static_cast<std::uint8_t>(0xE0 | channel), 0, static_cast<std::uint8_t>(step % 128));
+        if (step % 7 == 2)
+          synth.ChannelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, static_cast<std::uint8_t>(step % 128));
         if (step % 29 == 5) synth.SysEx(kMasterVolume, sizeof(kMasterVolume));
         ++step;
       }

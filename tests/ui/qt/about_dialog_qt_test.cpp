@@ -63,8 +63,7 @@ TEST(AboutDialogQtTest, TextFitsButtonsStandApartAndOkEndsIt) {
     int widest = 0;
     for (const QString& line : all) widest = std::max(widest, metrics.horizontalAdvance(line));
     lines = all.size();
-    textFits = widest <= text->contentsRect().width() &&
-               metrics.lineSpacing() * lines <= text->contentsRect().height();
+    textFits = widest <= text->contentsRect().width() && metrics.lineSpacing() * lines <= text->contentsRect().height();
     textFills = text->autoFillBackground();
     apart = !text->geometry().intersects(visit->geometry()) && !text->geometry().intersects(ok->geometry()) &&
             !visit->geometry().intersects(ok->geometry()) && surface->rect().contains(ok->geometry());

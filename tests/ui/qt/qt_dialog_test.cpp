@@ -63,9 +63,9 @@ constexpr int kSlider = IDC_TEMPO;
 // What the test procedure saw, and what it does while the dialog runs.
 struct Probe {
   std::vector<std::pair<UINT, WPARAM>> messages;  // WM_COMMAND and registered messages
-  std::vector<std::string> notes;                  // WM_NOTIFY, as Describe gives them
-  std::function<void(HWND)> whileRunning;          // runs once the loop is going
-  bool forwardToMain = false;                      // let MainDlgProc answer too
+  std::vector<std::string> notes;                 // WM_NOTIFY, as Describe gives them
+  std::function<void(HWND)> whileRunning;         // runs once the loop is going
+  bool forwardToMain = false;                     // let MainDlgProc answer too
   bool throwOnCommand = false;
   bool onWindowThread = true;
 };
@@ -78,16 +78,23 @@ std::string Describe(HWND hDlg, const NMLISTVIEW& n) {
   const std::string list =
       " (count " + std::to_string(dialog.ListCount(kList)) + ", sel " + std::to_string(dialog.ListGetSel(kList)) + ")";
   switch (n.hdr.code) {
-    case LVN_INSERTITEM: return "insert " + item + list;
-    case LVN_DELETEITEM: return "delete " + item + list;
-    case LVN_DELETEALLITEMS: return "delete all " + item + list;
+    case LVN_INSERTITEM:
+      return "insert " + item + list;
+    case LVN_DELETEITEM:
+      return "delete " + item + list;
+    case LVN_DELETEALLITEMS:
+      return "delete all " + item + list;
     case LVN_ITEMCHANGED:
       return "changed " + item + " " + std::to_string(n.uOldState) + "->" + std::to_string(n.uNewState) +
              (n.uChanged == LVIF_STATE ? "" : " without LVIF_STATE") + list;
-    case NM_CLICK: return "click " + item;
-    case LVN_KEYDOWN: return "key " + std::to_string(reinterpret_cast<const NMLVKEYDOWN&>(n).wVKey);
-    case TRBN_THUMBPOSCHANGING: return "slider " + std::to_string(dialog.SliderGetPos(kSlider));
-    default: return "code " + std::to_string(static_cast<int>(n.hdr.code));
+    case NM_CLICK:
+      return "click " + item;
+    case LVN_KEYDOWN:
+      return "key " + std::to_string(reinterpret_cast<const NMLVKEYDOWN&>(n).wVKey);
+    case TRBN_THUMBPOSCHANGING:
+      return "slider " + std::to_string(dialog.SliderGetPos(kSlider));
+    default:
+      return "code " + std::to_string(static_cast<int>(n.hdr.code));
   }
 }
 
@@ -123,9 +130,9 @@ class QtDialogTest : public ::testing::Test {
     std::snprintf(g_szProgramDir, kTextBufferSize, "%s", temp_.Path().c_str());
     CoInitialize(nullptr);
     const std::string font = temp_.File("port.sf2");
-    platform::SetPortTableForTesting(std::vector<platform::PortInfo>{
-        {font, platform::GuidFromName(font), u"Port", platform::SoundFontPortFlags(), DMUS_PC_OUTPUTCLASS,
-         DMUS_PORT_USER_MODE_SYNTH}});
+    platform::SetPortTableForTesting(
+        std::vector<platform::PortInfo>{{font, platform::GuidFromName(font), u"Port", platform::SoundFontPortFlags(),
+                                         DMUS_PC_OUTPUTCLASS, DMUS_PORT_USER_MODE_SYNTH}});
     platform::SetExitProcessForTesting([](UINT) {});
     g_DebugLog.CreateLogFile(temp_.File("log.txt").c_str());
     const RECT rect{0, 0, 128, 128};
@@ -428,8 +435,8 @@ struct Step {
 
 // The user's part, played on either toolkit.
 struct User {
-  std::function<void(HWND, int row)> click;   // -1: empty space
-  std::function<void(HWND)> sliderRight;      // one step to the right
+  std::function<void(HWND, int row)> click;  // -1: empty space
+  std::function<void(HWND)> sliderRight;     // one step to the right
 };
 
 void RunSteps(HWND hDlg, const std::vector<Step>& steps, const User& user, const char* toolkit) {
@@ -438,14 +445,30 @@ void RunSteps(HWND hDlg, const std::vector<Step>& steps, const User& user, const
     const Step& step = steps[i];
     g_probe->notes.clear();
     switch (step.kind) {
-      case Step::Insert: dialog.ListInsertItem(kList, step.arg, "file" + std::to_string(i)); break;
-      case Step::Delete: dialog.ListDeleteItem(kList, step.arg); break;
-      case Step::DeleteAll: dialog.ListDeleteAllItems(kList); break;
-      case Step::Select: dialog.ListSetSel(kList, step.arg); break;
-      case Step::Click: user.click(hDlg, step.arg); break;
-      case Step::SliderKey: user.sliderRight(hDlg); break;
-      case Step::SetPos: dialog.SliderSetPos(kSlider, step.arg); break;
-      case Step::SetRange: dialog.SliderSetRange(kSlider, 0, step.arg); break;
+      case Step::Insert:
+        dialog.ListInsertItem(kList, step.arg, "file" + std::to_string(i));
+        break;
+      case Step::Delete:
+        dialog.ListDeleteItem(kList, step.arg);
+        break;
+      case Step::DeleteAll:
+        dialog.ListDeleteAllItems(kList);
+        break;
+      case Step::Select:
+        dialog.ListSetSel(kList, step.arg);
+        break;
+      case Step::Click:
+        user.click(hDlg, step.arg);
+        break;
+      case Step::SliderKey:
+        user.sliderRight(hDlg);
+        break;
+      case Step::SetPos:
+        dialog.SliderSetPos(kSlider, step.arg);
+        break;
+      case Step::SetRange:
+        dialog.SliderSetRange(kSlider, 0, step.arg);
+        break;
     }
     EXPECT_EQ(g_probe->notes, step.heard) << toolkit << ", step " << i;
   }
@@ -474,7 +497,8 @@ TEST_F(QtDialogTest, ListAndSliderNotifyAsTheFakeToolkitDoesInWindowsOrder) {
       {Step::Select, 0, {"changed 0 0->2 (count 2, sel 0)"}},
       {Step::Select, -1, {"changed 0 2->0 (count 2, sel -1)"}},
       {Step::Select, 1, {"changed 1 0->2 (count 2, sel 1)"}},
-      {Step::DeleteAll, 0,
+      {Step::DeleteAll,
+       0,
        {"delete all -1 (count 2, sel -1)", "delete 0 (count 2, sel -1)", "delete 1 (count 2, sel -1)"}},
       {Step::DeleteAll, 0, {"delete all -1 (count 0, sel -1)"}},
       // The program's own slider moves are not announced; the user's are, once each.
@@ -486,20 +510,19 @@ TEST_F(QtDialogTest, ListAndSliderNotifyAsTheFakeToolkitDoesInWindowsOrder) {
       {Step::SetRange, 20, {}},
   };
 
-  const User qtUser{
-      [](HWND hDlg, int row) {
-        auto* list = Control<QTreeWidget>(hDlg, kList);
-        QWidget* viewport = list->viewport();
-        const QPoint point = row >= 0 ? list->visualItemRect(list->topLevelItem(row)).center()
-                                      : QPoint(viewport->width() / 2, viewport->height() - 3);
-        QMouseEvent press(QEvent::MouseButtonPress, point, viewport->mapToGlobal(point), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, point, viewport->mapToGlobal(point), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &release);
-      },
-      [](HWND hDlg) { Key(Control<QSlider>(hDlg, kSlider), Qt::Key_Right); }};
+  const User qtUser{[](HWND hDlg, int row) {
+                      auto* list = Control<QTreeWidget>(hDlg, kList);
+                      QWidget* viewport = list->viewport();
+                      const QPoint point = row >= 0 ? list->visualItemRect(list->topLevelItem(row)).center()
+                                                    : QPoint(viewport->width() / 2, viewport->height() - 3);
+                      QMouseEvent press(QEvent::MouseButtonPress, point, viewport->mapToGlobal(point), Qt::LeftButton,
+                                        Qt::LeftButton, Qt::NoModifier);
+                      QApplication::sendEvent(viewport, &press);
+                      QMouseEvent release(QEvent::MouseButtonRelease, point, viewport->mapToGlobal(point),
+                                          Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+                      QApplication::sendEvent(viewport, &release);
+                    },
+                    [](HWND hDlg) { Key(Control<QSlider>(hDlg, kSlider), Qt::Key_Right); }};
   probe_.whileRunning = [&](HWND hDlg) {
     RunSteps(hDlg, steps, qtUser, "Qt");
     EndDialog(hDlg, 0);
