@@ -24,8 +24,7 @@ std::string SoundFontProblem(const std::string& path) {
   char header[12] = {};
   const ssize_t got = ::read(file.Get(), header, sizeof header);
   if (got < 0) return std::string("it cannot be read: ") + std::strerror(errno);
-  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "RIFF", 4) != 0 ||
-      (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
+  if (got != static_cast<ssize_t>(sizeof header) || !IsInstrumentFileHeader(header))
     return "not a SoundFont (.sf2, .sf3) or DLS file";
 
   SilenceFluidSynthLog();
@@ -44,6 +43,11 @@ std::string SoundFontProblem(const std::string& path) {
   if (synth != nullptr) delete_fluid_synth(synth);
   if (settings != nullptr) delete_fluid_settings(settings);
   return problem;
+}
+
+bool IsInstrumentFileHeader(const char (&header)[12]) {
+  return std::memcmp(header, "RIFF", 4) == 0 &&
+         (std::memcmp(header + 8, "sfbk", 4) == 0 || std::memcmp(header + 8, "DLS ", 4) == 0);
 }
 
 }  // namespace platform

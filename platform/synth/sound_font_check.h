@@ -12,4 +12,9 @@ namespace platform {
 // reason), not a SoundFont, or FluidSynth's own reason. The loaded copy is let go.
 std::string SoundFontProblem(const std::string& path);
 
+// True when the first 12 bytes of a file are those of a SoundFont (RIFF sfbk) or a
+// DLS collection (RIFF DLS): only such files go to FluidSynth, whose DLS reader
+// reports others on standard error.
+bool IsInstrumentFileHeader(const char (&header)[12]);
+
 }  // namespace platform

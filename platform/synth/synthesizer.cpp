@@ -17,6 +17,7 @@
 #include "platform/core/dmerror.h"
 #include "platform/core/error_text.h"
 #include "platform/synth/fluid_log.h"
+#include "platform/synth/sound_font_check.h"
 
 namespace platform {
 namespace {
@@ -45,9 +46,7 @@ std::string NotAnInstrumentFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "the file cannot be opened";
   char header[12] = {};
-  if (!in.read(header, sizeof(header)) || std::memcmp(header, "RIFF", 4) != 0 ||
-      (std::memcmp(header + 8, "sfbk", 4) != 0 && std::memcmp(header + 8, "DLS ", 4) != 0))
-    return "not a SoundFont or DLS file";
+  if (!in.read(header, sizeof(header)) || !IsInstrumentFileHeader(header)) return "not a SoundFont or DLS file";
   return {};
 }
 
